@@ -1,0 +1,9 @@
+#include "ui/qtloop.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QtEventLoop loop;
+    return 0;
+}

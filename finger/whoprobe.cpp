@@ -1,0 +1,2 @@
+// The Finger client.
+#include "finger/whoprobe.h"

@@ -1,0 +1,2 @@
+// The connection engine.
+#include "net/netwire.h"

@@ -1,0 +1,26 @@
+// Small modal dialogs every window uses: the information box with one OK
+// button and the yes/no question. Tests replace them with recorders, so a
+// headless run never blocks on a box.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace ui {
+
+// Dialog results: 1 ok / yes, 2 cancel / no.
+inline constexpr int kResultOk = 1;
+inline constexpr int kResultCancel = 2;
+
+void informationBox(QWidget* parent, const QString& text);
+// 1 for yes, 2 for no.
+int questionBox(QWidget* parent, const QString& text);
+
+// Test hooks: while set, the boxes call these instead of showing anything.
+void setInformationHook(std::function<void(const QString&)> hook);
+void setQuestionHook(std::function<int(const QString&)> hook);
+
+}  // namespace ui

@@ -41,7 +41,8 @@ int Finger(platform::Window* window, uint32_t dllmsg, uint32_t appmsg, uint32_t 
            std::string_view query);
 // Advances the query with a `dllmsg` message. Returns 0.
 int ProcessDllMsg(uintptr_t wParam, intptr_t lParam);
-// Ends the query; while idle posts "Not in use" on appmsg. Returns 0.
+// Ends the query; while idle posts "Not in use" on appmsg to the window of
+// the last Finger call. Returns 0.
 int Abort();
 // The name of a socket error code; codes without a name give "ERROR %d".
 // The text stays valid until the next unnamed code.

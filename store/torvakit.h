@@ -120,6 +120,58 @@ int GetAuthor(std::string& itemPath, std::string& name, std::string& address);
 // Store layout and list files (listfile.cpp)
 // ---------------------------------------------------------------------------
 
+// A folder is a path ending in "\" or "/"; it holds "n.lst" (nine CR LF lines
+// per item: header file name, status, author, recipient, subject, display
+// date, sortable date, size, message-id), "n.cnt" (the record count) and the
+// index files "n<type>.idx" (24-byte records "%010lu  %010lu\r\n": list
+// offset and ordinal, in display order).
+
+// Reads the number on the file's first line. 1 if the file was opened, else 0;
+// value is 0 unless a number was read.
+int GetFile(std::string_view path, uint32_t& value);
+// Writes "%lu\r\n". 1, or 0 when the file cannot be written.
+int SetFile(std::string_view path, uint32_t value);
+// Takes the next item number n from the item-number file: header and body
+// names "N%07u.omh" / "N%07u.omb"; stores n + 1, or 0 after 9999999.
+// Returns the result of storing it.
+int MakeFileNames(std::string_view numberFile, std::string& headerName, std::string& bodyName);
+// Size in kilobytes, rounded down, at least 1. 1, or 0 when the file is
+// missing (size untouched).
+int StatFileSize(std::string_view path, uint32_t& size);
+// Adds the record of an item whose files are in place to the list and one to
+// the count. 1, or 0 when the header file or the list cannot be opened or the
+// count cannot be written.
+int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::string_view listPath,
+                 std::string_view countPath, char status);
+// Rewrites the status of the record added by the most recent AppendToList of
+// this process. 1, or 0 when the list cannot be opened or that record is not
+// at the remembered place in it.
+int UpdatePrevStatus(std::string_view listPath, char status);
+// One display row through an index file. Outputs: status line, author,
+// recipient, subject, display date, size; hasBody 1 when the body file
+// exists. 1, or 0 when the index or the list cannot be opened.
+int ReadListItems(int32_t row, std::string_view indexPath, std::string_view listPath,
+                  std::string& status, std::string& author, std::string& recipient,
+                  std::string& subject, std::string& date, std::string& size, int32_t& hasBody);
+// The status byte of a row (rows resolve through "n<sortType>.idx"; a missing
+// index or a row past its end means the first record), or 0 when the list
+// cannot be opened.
+int GetListStatus(std::string_view folder, int32_t row, int32_t sortType);
+// Writes the status byte of a row in place: 2 when it already had that value,
+// 1 when changed, 0 when the list cannot be opened or the row does not lead to
+// a record's status byte (nothing is written then).
+int SetListStatus(std::string_view folder, int32_t row, int32_t sortType, char status);
+// Turns every "S" into "O"; the number changed.
+int DeselectList(std::string_view folder, int32_t sortType);
+// The folder path plus the row's body file name. 1, or 0.
+int GetBodyFileName(std::string_view folder, int32_t row, int32_t sortType, std::string& bodyPath);
+// Counts the header files of a folder (path without trailing separator) of
+// one kind (2 mail, 1 news). 1, or 0 when it holds no header file.
+int CalcItems(std::string_view folder, int32_t kind, int32_t& count);
+// The line of any list at a row of its index. 1, or 0.
+int GetFirstField(int32_t row, std::string_view indexPath, std::string_view listPath,
+                  std::string& line);
+
 // ---------------------------------------------------------------------------
 // Sorting and index files (sort.cpp)
 // ---------------------------------------------------------------------------
@@ -144,8 +196,50 @@ int GetAuthor(std::string& itemPath, std::string& name, std::string& address);
 // Attachment encoding (codec/encode.cpp)
 // ---------------------------------------------------------------------------
 
+// Writes the MIME part body of the attachment to outputPath (replaced): a
+// text part of two empty lines, then the attachment in base64 lines of 76
+// characters, its type looked up by extension in "mimetype.txt", both parts
+// delimited by the decimal boundary number. 1, or 0 on failure (nothing is
+// left at outputPath then).
+int mimeencodefile(std::string_view attachment, std::string_view outputPath, uint32_t boundary);
+// Uuencodes the attachment into part files of at most partSize input bytes
+// each (0: one part). pattern holds one integer conversion ("OUT/N%07d.omb")
+// that receives firstNumber, firstNumber + 1, ... Returns the number of
+// parts, or 0 on failure, in which case no part file of this call remains.
+int uueencodefile2(std::string_view attachment, uint32_t partSize, std::string_view pattern,
+                   uint32_t firstNumber);
+
 // ---------------------------------------------------------------------------
 // Attachment decoding (codec/decode.cpp)
 // ---------------------------------------------------------------------------
+
+// The decoders read an item's body, strip leading quote characters and spaces
+// from each line (quote is usually '>'), write decoded files into folder (a
+// prefix ending in a separator, e.g. "DECODE\\") and record each finished file
+// at the top of folder + "decode.log". A name taken from an item never leaves
+// the folder: separators and other unsafe bytes become "$", and names that
+// are empty, "." or "..", too long or reserved for the log are replaced.
+
+// Decodes every named MIME part (base64, quoted-printable, other) and every
+// uuencoded block of the body. names receives the output paths created,
+// separated by CR LF. 1 when the body was read to its end (whether or not
+// anything was found); -1 body cannot be opened; -2 / -3 no name could be
+// formed for a MIME part / a "begin" block; -5 / -6 / -7 / -8 an output file
+// for a uuencoded / base64 / plain / quoted-printable part cannot be created.
+int decodefile(std::string_view bodyPath, std::string& names, char quote, std::string_view folder);
+// Decodes one item of a uuencoded file spread over several items. state 0
+// looks for "begin" and sets outputPath; state 1 (the previous result) appends
+// to outputPath. -1 bad state; -2 body cannot be opened; -3 no name could be
+// formed; -5 output cannot be created; -6 output cannot be opened for
+// appending; 0 no "begin" in this item; 1 decoded, no "end" yet; 2 "end"
+// reached, the file is complete and logged.
+int uuedecodefile2(std::string_view bodyPath, int state, char quote, std::string_view folder,
+                   std::string& outputPath);
+// Decodes a body that is nothing but base64 lines; the name comes from a
+// "filename=" header line or a "name.ext" word of the subject. 1 with the
+// name (without folder) in fileName; 0 when the header or body cannot be
+// opened or the output cannot be created.
+int decodebase64(std::string_view bodyPath, std::string& fileName, char quote,
+                 std::string_view folder);
 
 }  // namespace torvakit

@@ -1,0 +1,295 @@
+// The folder's list, count and index files: filing an item, reading a display
+// row, status bytes rewritten in place, item numbers.
+#include "platform/fsys.h"
+#include "store/lines.h"
+#include "store/storeutil.h"
+#include "store/torvakit.h"
+
+#include <cstdio>
+#include <string>
+
+namespace torvakit {
+namespace {
+
+constexpr int64_t kKilobyte = 1024;
+
+// Where the status byte of the most recently appended record lies, and in
+// which list; UpdatePrevStatus writes nowhere else.
+struct PreviousRecord {
+    std::string list;
+    int64_t statusOffset = -1;
+};
+PreviousRecord g_previous;
+
+// The values a list record is made of, picked from a header file.
+struct HeaderValues {
+    std::string from, replyTo, recipient, subject, date, lines, messageId;
+    bool news = false;
+};
+
+bool take(std::string_view line, std::string_view name, std::string& value) {
+    const int length = headercompare(line, name);
+    if (length == 0) return false;
+    value = util::capped(util::headerValue(line, static_cast<std::size_t>(length)));
+    return true;
+}
+
+void pickValue(std::string_view line, HeaderValues& v) {
+    std::string value;
+    if (take(line, "From:", v.from) || take(line, "Reply-To:", v.replyTo)) return;
+    if (take(line, "Newsgroups:", value)) {
+        v.recipient = util::upToComma(value);
+        v.news = true;
+        return;
+    }
+    if (take(line, "To:", value)) {
+        if (!v.news) v.recipient = util::upToComma(value);
+        return;
+    }
+    if (take(line, "Subject:", v.subject) || take(line, "Date:", v.date)) return;
+    if (!take(line, "Lines:", v.lines)) take(line, "Message-Id:", v.messageId);
+}
+
+bool readHeaderValues(std::string_view headerPath, HeaderValues& v) {
+    platform::UniqueFile header = platform::openFile(headerPath, "rb");
+    if (!header) return false;
+    std::string line;
+    while (lines::readLine(header.get(), line) != lines::kEndOfFile) pickValue(line, v);
+    return true;
+}
+
+std::string displayName(std::string_view address) {
+    std::string name;
+    extractrealname(address, 0, name);
+    return name;
+}
+
+std::string sizeField(const HeaderValues& v, std::string_view bodyPath) {
+    if (!v.lines.empty()) return v.lines;
+    uint32_t kilobytes = 0;
+    if (StatFileSize(bodyPath, kilobytes)) return std::to_string(kilobytes);
+    return "-";
+}
+
+// Lines 3 to 9 of the record, each ending in CR LF.
+std::string recordTail(const HeaderValues& v, std::string_view bodyPath) {
+    std::string display, sortable;
+    util::recordDates(v.date, display, sortable);
+    const std::string author = displayName(v.replyTo.empty() ? v.from : v.replyTo);
+    const std::string recipient = v.news ? v.recipient : displayName(v.recipient);
+    std::string out;
+    for (std::string_view field : {std::string_view(author), std::string_view(recipient),
+                                   std::string_view(v.subject), std::string_view(display),
+                                   std::string_view(sortable)})
+        (out += field) += "\r\n";
+    out += sizeField(v, bodyPath) + "\r\n";
+    out += v.messageId + "\r\n";
+    return out;
+}
+
+// The folder part of a path: everything up to and including its last separator.
+std::string_view directoryPart(std::string_view path) {
+    const std::size_t sep = path.find_last_of("\\/:");
+    return sep == std::string_view::npos ? std::string_view{} : path.substr(0, sep + 1);
+}
+
+bool seekTo(std::FILE* file, uint64_t offset) {
+    return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+// Finds the status byte of the record at offset: the record must start a line
+// (offset 0 or after an LF), and the byte after its first line must be a
+// single character ending its own line. Only then may the byte be rewritten.
+bool findStatusByte(std::FILE* list, uint64_t offset, int64_t& position, int& status) {
+    if (offset > 0) {
+        if (!seekTo(list, offset - 1) || std::fgetc(list) != '\n') return false;
+    } else if (!seekTo(list, 0)) {
+        return false;
+    }
+    std::string line;
+    if (lines::readLine(list, line) == lines::kEndOfFile) return false;
+    position = std::ftell(list);
+    status = std::fgetc(list);
+    const int after = std::fgetc(list);
+    return status != EOF && status != '\r' && status != '\n' && (after == '\r' || after == '\n');
+}
+
+bool writeByteAt(std::FILE* file, int64_t position, char byte) {
+    return std::fseek(file, static_cast<long>(position), SEEK_SET) == 0 &&
+           std::fputc(static_cast<unsigned char>(byte), file) != EOF && std::fflush(file) == 0;
+}
+
+// Reads the record's first line at offset; false at the end of the list.
+bool readFirstLine(std::FILE* list, uint64_t offset, std::string& line) {
+    line.clear();
+    return seekTo(list, offset) && lines::readLine(list, line) != lines::kEndOfFile;
+}
+
+}  // namespace
+
+int GetFile(std::string_view path, uint32_t& value) {
+    return util::readNumberFile(path, value) ? 1 : 0;
+}
+
+int SetFile(std::string_view path, uint32_t value) {
+    platform::UniqueFile file = platform::openFile(path, "wb");
+    if (!file) return 0;
+    const std::string text = std::to_string(value) + "\r\n";
+    if (!util::writeAll(file.get(), text)) return 0;
+    return std::fclose(file.release()) == 0 ? 1 : 0;
+}
+
+int MakeFileNames(std::string_view numberFile, std::string& headerName, std::string& bodyName) {
+    uint32_t n = 0;
+    GetFile(numberFile, n);
+    if (n > util::kMaxItemNumber) n = 0;  // a damaged file: keep names at seven digits
+    char name[32];
+    std::snprintf(name, sizeof name, "N%07u.omh", n);
+    headerName = name;
+    bodyName = util::withLastChar(headerName, 'b');
+    return SetFile(numberFile, n >= util::kMaxItemNumber ? 0 : n + 1);
+}
+
+int StatFileSize(std::string_view path, uint32_t& size) {
+    if (!platform::fileExists(path)) return 0;
+    const int64_t bytes = platform::fileSize(path);
+    const int64_t kilobytes = bytes / kKilobyte;
+    size = kilobytes == 0 ? 1 : static_cast<uint32_t>(kilobytes);
+    return 1;
+}
+
+int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::string_view listPath,
+                 std::string_view countPath, char status) {
+    HeaderValues values;
+    if (!readHeaderValues(headerPath, values)) return 0;
+    platform::UniqueFile list = platform::openFile(listPath, "ab");
+    if (!list || std::fseek(list.get(), 0, SEEK_END) != 0) return 0;
+    const std::string first = std::string(util::fileNamePart(headerPath)) + "\r\n";
+    const int64_t statusOffset = std::ftell(list.get()) + static_cast<int64_t>(first.size());
+    std::string record = first;
+    record += status;
+    record += "\r\n" + recordTail(values, bodyPath);
+    if (!util::writeAll(list.get(), record) || std::fclose(list.release()) != 0) return 0;
+    g_previous = {platform::resolvePath(listPath), statusOffset};
+    uint32_t count = 0;
+    GetFile(countPath, count);
+    return SetFile(countPath, count + 1);
+}
+
+int UpdatePrevStatus(std::string_view listPath, char status) {
+    platform::UniqueFile list = platform::openFile(listPath, "r+b");
+    if (!list) return 0;
+    if (g_previous.statusOffset < 0) return 1;  // nothing appended yet: nothing to write
+    if (platform::resolvePath(listPath) != g_previous.list) return 0;
+    // The remembered byte must still be a status byte: the list may have been
+    // rewritten since.
+    std::FILE* f = list.get();
+    const int64_t at = g_previous.statusOffset;
+    if (std::fseek(f, static_cast<long>(at - 1), SEEK_SET) != 0 || std::fgetc(f) != '\n') return 0;
+    const int old = std::fgetc(f);
+    const int after = std::fgetc(f);
+    if (old == EOF || (after != '\r' && after != '\n')) return 0;
+    return writeByteAt(f, at, status) ? 1 : 0;
+}
+
+int ReadListItems(int32_t row, std::string_view indexPath, std::string_view listPath,
+                  std::string& status, std::string& author, std::string& recipient,
+                  std::string& subject, std::string& date, std::string& size, int32_t& hasBody) {
+    status.clear(), author.clear(), recipient.clear(), subject.clear(), date.clear(), size.clear();
+    hasBody = 0;
+    if (!platform::fileExists(indexPath)) return 0;
+    const uint64_t offset = util::resolveRow(indexPath, row);
+    platform::UniqueFile list = platform::openFile(listPath, "rb");
+    if (!list) return 0;
+    std::string name, sortable;
+    std::FILE* f = list.get();
+    if (readFirstLine(f, offset, name)) {
+        for (std::string* field : {&status, &author, &recipient, &subject, &date, &sortable, &size})
+            lines::readLine(f, *field);
+    }
+    if (util::isPlainName(name)) {
+        const std::string body = std::string(directoryPart(indexPath)) + util::withLastChar(name, 'b');
+        hasBody = platform::fileExists(body) ? 1 : 0;
+    }
+    return 1;
+}
+
+int GetListStatus(std::string_view folder, int32_t row, int32_t sortType) {
+    const uint64_t offset = util::resolveRow(util::indexPath(folder, sortType), row);
+    platform::UniqueFile list = platform::openFile(util::listPath(folder), "rb");
+    if (!list) return 0;
+    std::string name;
+    if (!readFirstLine(list.get(), offset, name)) return 0;
+    const int c = std::fgetc(list.get());
+    return c == EOF ? 0 : static_cast<signed char>(c);
+}
+
+int SetListStatus(std::string_view folder, int32_t row, int32_t sortType, char status) {
+    const uint64_t offset = util::resolveRow(util::indexPath(folder, sortType), row);
+    platform::UniqueFile list = platform::openFile(util::listPath(folder), "r+b");
+    if (!list) return 0;
+    int64_t position = 0;
+    int old = 0;
+    if (!findStatusByte(list.get(), offset, position, old)) return 0;
+    if (!writeByteAt(list.get(), position, status)) return 0;
+    return static_cast<char>(old) == status ? 2 : 1;
+}
+
+int DeselectList(std::string_view folder, int32_t sortType) {
+    platform::UniqueFile list = platform::openFile(util::listPath(folder), "r+b");
+    if (!list) return 0;
+    uint32_t count = 0;
+    GetFile(util::countPath(folder), count);
+    const std::string indexFile = util::indexPath(folder, sortType);
+    // Rows past the end of the index all resolve to the first record, so the
+    // rows worth visiting are bounded by the index, not by a damaged count.
+    const int64_t indexBytes = platform::fileExists(indexFile) ? platform::fileSize(indexFile) : 0;
+    const int64_t indexRows = indexBytes / util::kIndexRecordSize;
+    const int64_t rows = std::min<int64_t>(count, indexRows + 1);
+    int changed = 0;
+    for (int64_t row = 0; row < rows; ++row) {
+        const uint64_t offset = util::resolveRow(indexFile, static_cast<int32_t>(row));
+        int64_t position = 0;
+        int old = 0;
+        if (findStatusByte(list.get(), offset, position, old) && old == 'S' &&
+            writeByteAt(list.get(), position, 'O'))
+            ++changed;
+    }
+    return changed;
+}
+
+int GetBodyFileName(std::string_view folder, int32_t row, int32_t sortType, std::string& bodyPath) {
+    bodyPath.clear();
+    const uint64_t offset = util::resolveRow(util::indexPath(folder, sortType), row);
+    platform::UniqueFile list = platform::openFile(util::listPath(folder), "rb");
+    if (!list) return 0;
+    std::string name;
+    readFirstLine(list.get(), offset, name);
+    if (!util::isPlainName(name)) return 0;
+    bodyPath = std::string(folder) + util::withLastChar(name, 'b');
+    return 1;
+}
+
+int CalcItems(std::string_view folder, int32_t kind, int32_t& count) {
+    count = 0;
+    bool any = false;
+    for (const std::string& name : platform::findFiles(folder, "*.omh", false, true)) {
+        if (name.empty() || name.front() == '.') continue;
+        any = true;
+        if (HeaderType(std::string(folder) + "/" + name) == kind) ++count;
+    }
+    return any ? 1 : 0;
+}
+
+int GetFirstField(int32_t row, std::string_view indexPath, std::string_view listPath,
+                  std::string& line) {
+    line.clear();
+    if (!platform::fileExists(indexPath)) return 0;
+    const uint64_t offset = util::resolveRow(indexPath, row);
+    platform::UniqueFile list = platform::openFile(listPath, "rb");
+    if (!list) return 0;
+    readFirstLine(list.get(), offset, line);
+    return 1;
+}
+
+}  // namespace torvakit

@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
         while (!finished()) loop.runOnce(-1);
     } else if (!loop.runUntil(finished, options.timeoutSeconds * 1000)) {
         whoprobe::CloseWinsock();
-        std::fprintf(stderr, "whoprobe-query: no reply within %d seconds\n", options.timeoutSeconds);
+        std::fprintf(stderr, "whoprobe-query: no reply within %d s\n", options.timeoutSeconds);
         return kExitFailed;
     }
     whoprobe::CloseWinsock();

@@ -176,6 +176,26 @@ int GetFirstField(int32_t row, std::string_view indexPath, std::string_view list
 // Sorting and index files (sort.cpp)
 // ---------------------------------------------------------------------------
 
+// Writes an index of the list's first `count` records of linesPerRecord lines,
+// ordered by line keyLine (1-based): numeric 1 compares the line's first run
+// of digits by value (any length; no digits is 0), otherwise the line is
+// compared as text in the user's collation (LC_COLLATE): lower-cased A-Z,
+// a leading "re: " moved behind so a reply follows its original, and for
+// records of more than one line and key lines other than 7 and 8 the record's
+// line 7 (its sortable date) appended so equal texts fall into date order.
+// Under a byte-order collation (C, POSIX) the key is the text, the byte 255
+// for a reply and the date, compared byte by byte; under any other collation
+// the text is collated first, then originals come before replies, then the
+// dates. Records with equal keys keep their list order. Returns the number of
+// index records written, or -1 when the list cannot be read, memory cannot be
+// had or the index cannot be written (no index is left behind then).
+int sort(std::string_view listPath, int32_t linesPerRecord, int32_t keyLine, int32_t numeric,
+         std::string_view indexPath, int32_t count);
+// Sorts a folder's list ("<folder>n.lst") into "<folder>n<sortType>.idx" with
+// nine lines per record, numeric for types 7 and 8, the count from "n.cnt".
+// 0 without writing anything when the count is 0; -1 for a type outside 1-9.
+int SortList(std::string_view listPath, int32_t sortType);
+
 // ---------------------------------------------------------------------------
 // Moving, expiring and filtering (move.cpp)
 // ---------------------------------------------------------------------------

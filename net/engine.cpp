@@ -1,2 +1,644 @@
-// The connection engine.
-#include "net/netwire.h"
+// The connection engine: look-up, connect, the receive frame, the send
+// queue, the file sender and the shared services of the protocols.
+#include "net/engine.h"
+
+#include "store/torvakit.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace netwire {
+
+using namespace engine;
+using platform::SOCKET;
+
+namespace engine {
+namespace {
+
+constexpr const char* kLookingUp = "looking up host...";
+constexpr const char* kConnectingText = "connecting to host...";
+constexpr const char* kReady = "ready";
+constexpr const char* kDllBusyOpen = "dll busy (OpenServer)";
+constexpr const char* kHostUnknown = "host unknown";
+constexpr const char* kCannotOpenSocket = "cannot open socket";
+constexpr const char* kCannotSetOptions = "cannot set socket options";
+constexpr const char* kCannotInitConnect = "cannot init async CONNECT";
+constexpr const char* kInvalidConnect = "invalid connect message";
+constexpr const char* kCannotConnect = "cannot connect to host";
+constexpr const char* kCannotInitReadWrite = "cannot init async READ/WRITE/CLOSE";
+constexpr const char* kAsyncError = "winsock async error";
+constexpr const char* kUnterminated = "unterminated line in o/p buffer";
+constexpr const char* kConnexionClosed = "connexion closed";
+constexpr const char* kCannotReadFile = "cannot read file";
+constexpr const char* kQuit = "QUIT\r\n";
+constexpr const char* kEndOfData = ".\r\n";
+constexpr const char* kCrLf = "\r\n";
+constexpr const char* kNotResponding = "server not responding";
+constexpr int kFileBufferSize = 65536;
+constexpr uint32_t kWatchdogMaxPeriodMs = 1000;
+
+std::array<std::array<char, kTextSize>, static_cast<size_t>(TextKind::Count)> g_texts{};
+
+const char* protocolName(Protocol p) {
+    switch (p) {
+    case Protocol::Pop3: return "pop3";
+    case Protocol::Smtp: return "smtp";
+    default: return "nntp";
+    }
+}
+
+TextKind errorKind(Protocol p) {
+    switch (p) {
+    case Protocol::Pop3: return TextKind::Pop3Error;
+    case Protocol::Smtp: return TextKind::SmtpError;
+    default: return TextKind::NntpError;
+    }
+}
+
+void checkTimeout();
+
+// Receives the engine's own timer.
+class Watchdog final : public platform::Window {
+public:
+    void handleMessage(uint32_t msg, uintptr_t, intptr_t) override {
+        if (msg == platform::WM_TIMER) checkTimeout();
+    }
+};
+
+Watchdog& watchdog() {
+    static Watchdog w;
+    return w;
+}
+
+}  // namespace
+
+Connection& conn() {
+    static Connection c;
+    return c;
+}
+
+void touch() { conn().lastActivity = std::chrono::steady_clock::now(); }
+
+namespace {
+
+void startWatchdog() {
+    Connection& c = conn();
+    touch();
+    if (c.replyTimeoutMs == 0) return;
+    uint32_t period = std::min(kWatchdogMaxPeriodMs, std::max<uint32_t>(1, c.replyTimeoutMs / 4));
+    platform::SetTimer(&watchdog(), kWatchdogTimerId, period);
+}
+
+void stopWatchdog() { platform::KillTimer(&watchdog(), kWatchdogTimerId); }
+
+void checkTimeout() {
+    Connection& c = conn();
+    if (c.state == State::Idle) return stopWatchdog();
+    if (c.replyTimeoutMs == 0 || (c.state == State::Connected && c.step == kStepReady)) return;
+    auto waited = std::chrono::steady_clock::now() - c.lastActivity;
+    if (waited >= std::chrono::milliseconds(c.replyTimeoutMs)) closeWithError(kNotResponding);
+}
+
+}  // namespace
+
+void postStatus(int wParam, const char* text) {
+    Connection& c = conn();
+    platform::PostMessage(c.window, c.statusMessage, static_cast<uintptr_t>(wParam),
+                          reinterpret_cast<intptr_t>(text));
+}
+
+void postCompletion(int wParam, intptr_t lParam) {
+    Connection& c = conn();
+    platform::PostMessage(c.window, c.completionMessage, static_cast<uintptr_t>(wParam), lParam);
+}
+
+const char* formatText(TextKind kind, const char* format, ...) {
+    auto& buffer = g_texts[static_cast<size_t>(kind)];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    va_end(args);
+    return buffer.data();
+}
+
+void closeWithError(const char* text) {
+    AbortConnection();
+    postStatus(1, text);
+}
+
+bool guard(const char* name) {
+    Connection& c = conn();
+    const char* text = nullptr;
+    if (c.state != State::Connected)
+        text = formatText(TextKind::EngineError, "not connected (%s)", name);
+    else if (c.step != kStepReady)
+        text = formatText(TextKind::EngineError, "dll busy (%s)", name);
+    if (!text) return true;
+    closeWithError(text);
+    return false;
+}
+
+void beginCommand(uint32_t completionMessage, int step, const char* progress) {
+    Connection& c = conn();
+    c.completionMessage = completionMessage;
+    c.step = step;
+    c.replyLines = 0;
+    c.midLine = c.droppingLine = c.streamingData = false;
+    touch();
+    postStatus(0, progress);
+}
+
+const char* checkArgument(std::string_view argument, size_t overhead, const char* tooLong, const char* invalid) {
+    if (argument.find_first_of("\r\n") != std::string_view::npos) return invalid;
+    if (argument.size() + overhead >= static_cast<size_t>(kCommandSize)) return tooLong;
+    return nullptr;
+}
+
+// Sends what the queue holds, all complete lines in one go, while the socket
+// takes it.
+static void flushQueue() {
+    Connection& c = conn();
+    while (c.sendCount > 0 && c.writeReady && c.state == State::Connected) {
+        int lf = -1;
+        for (int i = c.sendCount - 1; i >= 0; --i)
+            if (c.send[i] == '\n') {
+                lf = i;
+                break;
+            }
+        if (lf < 0) {
+            closeWithError(kUnterminated);
+            return;
+        }
+        int n = platform::wsSend(c.socket, c.send.data(), lf + 1);
+        if (n == platform::SOCKET_ERROR) {
+            int error = platform::WSAGetLastError();
+            if (error == platform::WSAEWOULDBLOCK) {
+                c.writeReady = false;
+                return;
+            }
+            closeWithError(torvakit::GetWSAError(error));
+            return;
+        }
+        if (n > 0) {
+            torvakit::shiftdownbuffer(c.send.data(), c.sendCount, n - 1);
+            touch();
+        }
+    }
+}
+
+int queueText(std::string_view text, int limit) {
+    if (text.empty()) return 0;
+    Connection& c = conn();
+    int refused = torvakit::copytobuffer(c.send.data(), limit, c.sendCount, text.data(),
+                                         static_cast<int>(text.size()));
+    flushQueue();
+    return refused;
+}
+
+bool queueCommand(const char* format, ...) {
+    char line[kCommandSize];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n < 0 || n >= kCommandSize) return false;
+    std::string_view text(line, static_cast<size_t>(n));
+    // Only the final CR LF may end the line: caller data must not smuggle in
+    // a second command.
+    if (text.size() < 2 || text.substr(0, text.size() - 2).find_first_of("\r\n") != std::string_view::npos)
+        return false;
+    queueText(text);
+    return true;
+}
+
+void setTransferFiles(std::string_view a, std::string_view b, std::string_view c) {
+    Connection& k = conn();
+    k.files = {std::string(a), std::string(b), std::string(c)};
+    k.fileCount = c.empty() ? (b.empty() ? 1 : 2) : 3;
+    k.nextFile = 0;
+}
+
+bool openForWrite(int index) {
+    Connection& c = conn();
+    closeFile();
+    c.current = platform::openFile(c.files[static_cast<size_t>(index)], "wb");
+    if (!c.current) return false;
+    std::setvbuf(c.current.get(), nullptr, _IOFBF, kFileBufferSize);
+    c.currentWritten = true;
+    return true;
+}
+
+bool openForRead(int index) {
+    Connection& c = conn();
+    closeFile();
+    c.current = platform::openFile(c.files[static_cast<size_t>(index)], "rb");
+    if (!c.current) return false;
+    std::setvbuf(c.current.get(), nullptr, _IOFBF, kFileBufferSize);
+    c.currentWritten = false;
+    return true;
+}
+
+bool closeFile() {
+    Connection& c = conn();
+    if (!c.current) return true;
+    std::FILE* f = c.current.release();
+    bool ok = true;
+    if (c.currentWritten) ok = std::fflush(f) == 0 && !std::ferror(f);
+    ok = (std::fclose(f) == 0) && ok;
+    c.currentWritten = false;
+    return ok;
+}
+
+bool writeData(const char* data, int length, bool lineEnd) {
+    std::FILE* f = conn().current.get();
+    if (!f) return false;
+    if (length > 0 && std::fwrite(data, 1, static_cast<size_t>(length), f) != static_cast<size_t>(length))
+        return false;
+    if (lineEnd && std::fwrite(kCrLf, 1, 2, f) != 2) return false;
+    return true;
+}
+
+// Reads one line of a file into out: at most kFileLineMax characters up to
+// CR, LF, CR LF or the end of the file, then CR LF. atEnd when the read met
+// the end of the file; continues when the line goes on past the characters
+// taken (the next read returns the rest).
+static int readFileLine(std::FILE* f, char* out, bool& atEnd, bool& continues) {
+    int n = 0;
+    atEnd = continues = false;
+    for (;;) {
+        int ch = getc_unlocked(f);
+        if (ch == EOF) {
+            atEnd = true;
+            break;
+        }
+        if (ch == '\n') break;
+        if (ch == '\r') {
+            int next = getc_unlocked(f);
+            if (next != '\n' && next != EOF) ungetc(next, f);
+            break;
+        }
+        out[n++] = static_cast<char>(ch);
+        if (n == kFileLineMax) {
+            int next = getc_unlocked(f);
+            if (next == EOF) {
+                atEnd = true;
+            } else if (next == '\r') {
+                int after = getc_unlocked(f);
+                if (after != '\n' && after != EOF) ungetc(after, f);
+            } else if (next != '\n') {
+                ungetc(next, f);
+                continues = true;
+            }
+            break;
+        }
+    }
+    out[n++] = '\r';
+    out[n++] = '\n';
+    return n;
+}
+
+void runFileSender() {
+    Connection& c = conn();
+    if (c.fileSend != kFileSendStreaming) return;
+    char line[kFileLineMax + 3];
+    for (;;) {
+        std::FILE* f = c.current.get();
+        if (!f) return;
+        bool atEnd = false;
+        for (;;) {
+            long position = std::ftell(f);
+            bool continues = false;  // an over-long line goes on as a line of its own
+            int n = readFileLine(f, line + 1, atEnd, continues);
+            bool stuffed = line[1] == '.';
+            if (stuffed) line[0] = '.';
+            std::string_view text(stuffed ? line : line + 1, static_cast<size_t>(n + (stuffed ? 1 : 0)));
+            if (queueText(text) != 0) {
+                std::fseek(f, position, SEEK_SET);
+                return;  // the next write event goes on from here
+            }
+            if (c.state != State::Connected || c.fileSend != kFileSendStreaming) return;
+            if (atEnd) break;
+        }
+        closeFile();
+        if (c.nextFile + 1 < c.fileCount) {
+            ++c.nextFile;
+            if (!openForRead(c.nextFile)) {
+                closeWithError(kCannotReadFile);
+                return;
+            }
+            continue;
+        }
+        c.fileSend = kFileSendIdle;
+        queueText(kEndOfData, kSendSize);
+        return;
+    }
+}
+
+void stopFileSender() {
+    Connection& c = conn();
+    if (c.fileSend != kFileSendStreaming) return;
+    c.fileSend = kFileSendIdle;
+    closeFile();
+}
+
+ItemHeader scanItemHeader(std::string_view path) {
+    ItemHeader item;
+    platform::UniqueFile f = platform::openFile(path, "rb");
+    if (!f) return item;
+    item.readable = true;
+    char line[kFileLineMax + 3];
+    bool atEnd = false;
+    bool continues = false;
+    while (!atEnd) {
+        int n = readFileLine(f.get(), line, atEnd, continues) - 2;
+        bool cut = continues;
+        std::string_view text(line, static_cast<size_t>(n));
+        if (torvakit::headercompare(text, "X-Attachment:")) {
+            size_t paren = text.rfind('(');
+            if (paren == std::string_view::npos || paren + 1 >= text.size() || text[paren + 1] != '0')
+                item.signature = false;
+        } else if (torvakit::headercompare(text, "To:") || torvakit::headercompare(text, "Cc:")) {
+            if (cut) item.lineTooLong = true;
+            if (!item.recipients.empty()) item.recipients += ',';
+            if (text.size() > 4) item.recipients += text.substr(4);
+        } else if (torvakit::headercompare(text, "From:")) {
+            if (cut) item.lineTooLong = true;
+            item.from = text.size() > 6 ? std::string(text.substr(6)) : std::string();
+        } else if (torvakit::headercompare(text, "Message-Id:")) {
+            item.messageId = text.size() > 12 ? std::string(text.substr(12)) : std::string();
+        }
+        // The rest of an over-long line is no header line of its own.
+        while (continues && !atEnd) readFileLine(f.get(), line, atEnd, continues);
+    }
+    return item;
+}
+
+namespace {
+
+void reportWriteFailure() {
+    if (conn().protocol == Protocol::Pop3) pop3WriteFailed(); else nntpWriteFailed();
+}
+
+// Hands the complete lines of the receive buffer to the protocol.
+void dispatchLines() {
+    Connection& c = conn();
+    char text[kLineSize];
+    for (;;) {
+        if (c.state != State::Connected) return;
+        int lf = torvakit::eolnposition(c.receive.data(), c.receiveCount);
+        if (lf < 0) return;
+        int rawLength = (lf > 0 && c.receive[static_cast<size_t>(lf - 1)] == '\r') ? lf - 1 : lf;
+        if (c.midLine) {
+            // The tail of a data line whose start was already written.
+            bool ok = c.droppingLine || writeData(c.receive.data(), rawLength, true);
+            c.midLine = c.droppingLine = false;
+            torvakit::shiftdownbuffer(c.receive.data(), c.receiveCount, lf);
+            if (!ok) reportWriteFailure();
+            continue;
+        }
+        int length = torvakit::copylinefrombuffer(c.receive.data(), text, kLineSize, c.receiveCount);
+        bool continuation = length > 3 && text[3] == '-';
+        bool skip = (c.protocol == Protocol::Smtp && continuation) ||
+                    (c.protocol == Protocol::Nntp && continuation && c.replyLines == 0);
+        if (!skip) {
+            // The handler reads the raw line in place; the buffer moves after.
+            Line line{text, length, c.receive.data(), rawLength};
+            switch (c.protocol) {
+            case Protocol::Pop3: pop3Line(line); break;
+            case Protocol::Smtp: smtpLine(line); break;
+            default: nntpLine(line); break;
+            }
+            ++c.replyLines;
+        }
+        if (c.state != State::Connected) return;
+        torvakit::shiftdownbuffer(c.receive.data(), c.receiveCount, lf);
+    }
+}
+
+// The receive buffer is full and holds no line end. Inside a retrieved
+// message or article the line is written in pieces; anywhere else the server
+// is not speaking the protocol and the connection is closed.
+void handleFullBuffer() {
+    Connection& c = conn();
+    if (!c.streamingData || c.replyLines == 0) {
+        closeWithError(formatText(errorKind(c.protocol), "line too long in %s reply", protocolName(c.protocol)));
+        return;
+    }
+    int keep = c.receive[kReceiveSize - 1] == '\r' ? 1 : 0;  // may be the CR of CR LF
+    int length = kReceiveSize - keep;
+    const char* data = c.receive.data();
+    if (!c.midLine && data[0] == '.') {
+        if (c.dotRule == DotRule::Drop) c.droppingLine = true;
+        ++data;
+        --length;
+    }
+    bool ok = c.droppingLine || writeData(data, length, false);
+    c.midLine = true;
+    std::memmove(c.receive.data(), c.receive.data() + kReceiveSize - keep, static_cast<size_t>(keep));
+    c.receiveCount = keep;
+    if (!ok) reportWriteFailure();
+}
+
+void readSocket() {
+    Connection& c = conn();
+    int n = platform::wsRecv(c.socket, c.receive.data() + c.receiveCount, kReceiveSize - c.receiveCount);
+    if (n == platform::SOCKET_ERROR) {
+        if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) return;  // nothing after all
+        closeWithError(formatText(errorKind(c.protocol), "recv error in %s readsock", protocolName(c.protocol)));
+        return;
+    }
+    if (n == 0) {
+        postStatus(0, formatText(errorKind(c.protocol), "spurious winsock %s READ", protocolName(c.protocol)));
+        return;
+    }
+    c.receiveCount += n;
+    touch();
+    dispatchLines();
+    if (c.state == State::Connected && c.receiveCount == kReceiveSize) handleFullBuffer();
+}
+
+void writeReadyEvent() {
+    Connection& c = conn();
+    c.writeReady = true;
+    flushQueue();
+    if (c.state == State::Connected && (c.protocol == Protocol::Smtp || c.protocol == Protocol::Nntp))
+        runFileSender();
+}
+
+void lookedUp(intptr_t lParam) {
+    Connection& c = conn();
+    if (platform::WSAGETASYNCERROR(lParam) != 0 || (!c.addressKnown && c.host.addresses.empty())) {
+        closeWithError(kHostUnknown);
+        return;
+    }
+    c.lookup = 0;
+    c.address.family = platform::WS_AF_INET;
+    c.address.port = platform::wsHtons(c.port);
+    if (!c.addressKnown) c.address.addr = c.host.addresses.front();
+    c.socket = platform::wsSocket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
+    if (c.socket == platform::INVALID_SOCKET) return closeWithError(kCannotOpenSocket);
+    if (platform::wsSetLinger(c.socket, false, 0) != 0) return closeWithError(kCannotSetOptions);
+    if (platform::WSAAsyncSelect(c.socket, c.window, c.socketMessage, platform::FD_CONNECT) != 0)
+        return closeWithError(kCannotInitConnect);
+    if (platform::wsConnect(c.socket, c.address) != 0) {
+        int error = platform::WSAGetLastError();
+        if (error != platform::WSAEWOULDBLOCK) return closeWithError(torvakit::GetWSAError(error));
+    }
+    postStatus(0, kConnectingText);
+    c.state = State::Connecting;
+    touch();
+}
+
+void connectEvent(intptr_t lParam) {
+    Connection& c = conn();
+    if (platform::WSAGETSELECTEVENT(lParam) != platform::FD_CONNECT) return closeWithError(kInvalidConnect);
+    if (platform::WSAGETSELECTERROR(lParam) != 0) return closeWithError(kCannotConnect);
+    if (platform::WSAAsyncSelect(c.socket, c.window, c.socketMessage, kConnectedEvents) != 0)
+        return closeWithError(kCannotInitReadWrite);
+    c.receiveCount = 0;
+    c.sendCount = 0;
+    c.refused = false;
+    c.writeReady = false;
+    c.replyLines = 0;
+    c.midLine = c.droppingLine = c.streamingData = false;
+    c.step = kStepGreeting;
+    c.state = State::Connected;
+    touch();
+}
+
+void connectedEvent(intptr_t lParam) {
+    Connection& c = conn();
+    if (platform::WSAGETSELECTERROR(lParam) != 0) return closeWithError(kAsyncError);
+    switch (platform::WSAGETSELECTEVENT(lParam)) {
+    case platform::FD_READ: readSocket(); break;
+    case platform::FD_WRITE: writeReadyEvent(); break;
+    case platform::FD_CLOSE: {
+        bool refused = c.refused;
+        AbortConnection();
+        if (!refused) postStatus(1, kConnexionClosed);
+        break;
+    }
+    default: break;
+    }
+}
+
+// "name:port" with a decimal port 1-65535; anything else is all host name.
+bool splitPort(std::string_view host, std::string_view& name, uint16_t& port) {
+    size_t colon = host.rfind(':');
+    name = host;
+    if (colon == std::string_view::npos || colon + 1 >= host.size() || host.size() - colon > 6) return false;
+    uint32_t value = 0;
+    for (char ch : host.substr(colon + 1)) {
+        if (ch < '0' || ch > '9') return false;
+        value = value * 10 + static_cast<uint32_t>(ch - '0');
+    }
+    if (value == 0 || value > 65535) return false;
+    name = host.substr(0, colon);
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+}  // namespace engine
+
+int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t completionMessage,
+               uint32_t statusMessage, std::string_view host, int serverType) {
+    Connection& c = conn();
+    if (c.state != State::Idle) {
+        AbortConnection();
+        postStatus(1, kDllBusyOpen);
+        return 0;
+    }
+    c.window = window;
+    c.socketMessage = socketMessage;
+    c.completionMessage = completionMessage;
+    c.statusMessage = statusMessage;
+    switch (serverType) {
+    case kServerPop3: c.port = kPortPop3; c.protocol = Protocol::Pop3; break;
+    case kServerNntp: c.port = kPortNntp; c.protocol = Protocol::Nntp; break;
+    case kServerSmtp: c.port = kPortSmtp; c.protocol = Protocol::Smtp; break;
+    default: break;
+    }
+    std::string_view name;
+    uint16_t port = 0;
+    if (splitPort(host, name, port)) c.port = port;
+    uint32_t dotted = platform::wsInetAddr(name);
+    c.addressKnown = dotted != platform::WS_INADDR_NONE;
+    c.address.addr = dotted;
+    c.host = {};
+    if (!c.addressKnown) {
+        c.lookup = platform::WSAAsyncGetHostByName(window, socketMessage, name, c.host);
+        if (c.lookup == 0) {
+            int error = platform::WSAGetLastError();
+            closeWithError(torvakit::GetWSAError(error));
+            return 0;
+        }
+    } else {
+        c.lookup = 0;
+        platform::PostMessage(window, socketMessage, 0, 0);
+    }
+    postStatus(0, kLookingUp);
+    c.state = State::LookingUp;
+    startWatchdog();
+    return 0;
+}
+
+int ProcessMsg(uintptr_t wParam, intptr_t lParam) {
+    Connection& c = conn();
+    switch (c.state) {
+    case State::Idle: break;
+    case State::LookingUp:
+        if (wParam == c.lookup) lookedUp(lParam);
+        break;
+    case State::Connecting:
+        if (wParam == c.socket) connectEvent(lParam);
+        break;
+    case State::Connected:
+        if (wParam == c.socket) connectedEvent(lParam);
+        break;
+    }
+    return 0;
+}
+
+int AbortConnection() {
+    Connection& c = conn();
+    if (c.current) {
+        c.fileSend = kFileSendIdle;
+        closeFile();
+    }
+    c.streamingData = c.midLine = c.droppingLine = false;
+    if (c.state == State::LookingUp && c.lookup != 0) {
+        platform::WSACancelAsyncRequest(c.lookup);
+        c.lookup = 0;
+    }
+    if (c.socket != platform::INVALID_SOCKET) {
+        platform::WSAAsyncSelect(c.socket, nullptr, 0, 0);
+        if (c.state == State::Connected) {
+            // QUIT goes out now if the socket takes it; the close then
+            // finishes in the background.
+            c.sendCount = 0;
+            std::string_view quit(kQuit);
+            if (c.writeReady) platform::wsSend(c.socket, quit.data(), static_cast<int>(quit.size()));
+        }
+        platform::closesocket(c.socket);
+        c.socket = platform::INVALID_SOCKET;
+    }
+    c.sendCount = 0;
+    c.state = State::Idle;
+    c.step = kStepReady;
+    stopWatchdog();
+    postStatus(0, kReady);
+    return 0;
+}
+
+int ConnectionState() { return static_cast<int>(conn().state); }
+
+int SetReplyTimeout(uint32_t milliseconds) {
+    conn().replyTimeoutMs = milliseconds;
+    if (conn().state != State::Idle) startWatchdog();
+    return 0;
+}
+
+}  // namespace netwire

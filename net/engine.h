@@ -1,0 +1,194 @@
+// Inside the connection engine: the one connection record and the services
+// the three protocols share (reports, the command guard, the send queue, the
+// transfer files). Not installed; only net/*.cpp include it.
+#pragma once
+
+#include "net/netwire.h"
+#include "platform/fsys.h"
+#include "platform/winsock.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace netwire::engine {
+
+inline constexpr int kReceiveSize = 16384;
+inline constexpr int kSendSize = 16400;      // whole send queue
+inline constexpr int kSendLimit = 16384;     // what ordinary lines may fill
+inline constexpr int kLineSize = 2048;       // a reply or queued line, CR LF and NUL included
+inline constexpr int kFileLineMax = 2047;    // characters of a line read from a sent file
+inline constexpr int kCommandSize = 256;     // a command line carrying caller data
+inline constexpr int kTextSize = 512;        // a formatted report text
+inline constexpr int kMaxTransferFiles = 3;
+inline constexpr uint32_t kDefaultReplyTimeoutMs = 120000;
+inline constexpr uint32_t kWatchdogTimerId = 1;
+
+inline constexpr uint16_t kPortPop3 = 110;
+inline constexpr uint16_t kPortNntp = 119;
+inline constexpr uint16_t kPortSmtp = 25;
+
+inline constexpr long kConnectedEvents = platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE;
+
+// Protocol steps.
+inline constexpr int kStepGreeting = 0;
+inline constexpr int kStepList = 1;
+inline constexpr int kStepNewGroups = 2;
+inline constexpr int kStepGroup = 3;
+inline constexpr int kStepHead = 4;
+inline constexpr int kStepBody = 5;
+inline constexpr int kStepDate = 6;
+inline constexpr int kStepPost = 7;
+inline constexpr int kStepArticleSent = 8;
+inline constexpr int kStepNext = 9;
+inline constexpr int kStepHelo = 10;
+inline constexpr int kStepMailFrom = 11;
+inline constexpr int kStepRcptTo = 12;
+inline constexpr int kStepData = 13;
+inline constexpr int kStepDataSent = 14;
+inline constexpr int kStepUser = 15;
+inline constexpr int kStepPass = 16;
+inline constexpr int kStepStat = 17;
+inline constexpr int kStepRetr = 18;
+inline constexpr int kStepDele = 19;
+inline constexpr int kStepReady = 99;
+
+inline constexpr int kFileSendIdle = 1;
+inline constexpr int kFileSendStreaming = 2;
+
+enum class State { Idle = 0, LookingUp = 1, Connecting = 2, Connected = 3 };
+enum class Protocol { None, Pop3, Nntp, Smtp };
+
+// What a data reply does with a line that begins with ".": remove the dot
+// (POP3 RETR, NNTP BODY) or leave the line out (NNTP HEAD, group lists).
+enum class DotRule { Strip, Drop };
+
+// One reply line as the frame hands it over: `text` is the line cut to the
+// line buffer, ending in CR LF and NUL (for classification and status
+// lines); `raw` is the whole line as received without its line end (what
+// data files get).
+struct Line {
+    const char* text;
+    int length;
+    const char* raw;
+    int rawLength;
+};
+
+// Texts posted in lParam live in one buffer per kind.
+enum class TextKind { NntpError, SmtpError, Pop3Error, EngineError, NntpProgress, NntpDone,
+                      SmtpProgress, Pop3Progress, Count };
+
+struct Connection {
+    platform::Window* window = nullptr;
+    uint32_t socketMessage = 0;
+    uint32_t statusMessage = 0;
+    uint32_t completionMessage = 0;
+    State state = State::Idle;
+    int step = kStepReady;
+    uint16_t port = 0;
+    Protocol protocol = Protocol::None;
+    platform::SockAddrIn address;
+    bool addressKnown = false;
+    platform::AsyncHandle lookup = 0;
+    platform::HostEntry host;
+    platform::SOCKET socket = platform::INVALID_SOCKET;
+
+    std::array<char, kReceiveSize> receive{};
+    int receiveCount = 0;
+    std::array<char, kSendSize> send{};
+    int sendCount = 0;
+    bool writeReady = false;
+    bool refused = false;
+    int replyLines = 0;
+    // A data line longer than the receive buffer is written in pieces; while
+    // one is open the next bytes continue it.
+    bool midLine = false;
+    bool droppingLine = false;
+    bool streamingData = false;   // a RETR, HEAD or BODY data file is being written
+    DotRule dotRule = DotRule::Strip;
+
+    std::array<std::string, kMaxTransferFiles> files;
+    int nextFile = 0;
+    int fileCount = 0;
+    platform::UniqueFile current;
+    bool currentWritten = false;  // current is a file being written (not read)
+    int fileSend = kFileSendIdle;
+
+    std::array<int32_t*, 3> slots{};
+
+    // A server that stops answering is given up after this long.
+    uint32_t replyTimeoutMs = kDefaultReplyTimeoutMs;
+    std::chrono::steady_clock::time_point lastActivity;
+};
+
+Connection& conn();
+
+// Notes that the connection moved (bytes came or went, a step began).
+void touch();
+
+// Reports ----------------------------------------------------------------
+void postStatus(int wParam, const char* text);
+void postCompletion(int wParam, intptr_t lParam);
+inline void postCompletion(int wParam, const char* text) {
+    postCompletion(wParam, reinterpret_cast<intptr_t>(text));
+}
+// printf into the buffer of that kind; valid until the next text of the kind.
+const char* formatText(TextKind kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// AbortConnection, then the error on the status message.
+void closeWithError(const char* text);
+
+// Commands ---------------------------------------------------------------
+// The guard every command passes: connected and ready, else the connection is
+// closed and "not connected (NAME)" or "dll busy (NAME)" reported.
+bool guard(const char* name);
+// Starts a command that passed the guard: completion message, step, progress.
+void beginCommand(uint32_t completionMessage, int step, const char* progress);
+// Appends text to the send queue (nothing for an empty text) if the queue
+// then holds at most limit bytes, and flushes. 0 appended, 1 refused.
+int queueText(std::string_view text, int limit = kSendLimit);
+// Formats a command carrying caller data into a command buffer and queues it.
+// False (nothing queued) when it would not fit in kCommandSize or the
+// arguments hold a line break.
+bool queueCommand(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Checks caller data for a command line with `overhead` bytes of its own
+// (verb, space, CR LF): nullptr when it fits the command buffer, else
+// tooLong, or invalid when it holds a line break.
+const char* checkArgument(std::string_view argument, size_t overhead, const char* tooLong, const char* invalid);
+
+// Transfer files -----------------------------------------------------------
+void setTransferFiles(std::string_view a, std::string_view b = {}, std::string_view c = {});
+// Opens files[index] for writing (truncating) or reading; false on failure.
+bool openForWrite(int index);
+bool openForRead(int index);
+// Closes the current file; false when a written file failed to reach the disk.
+bool closeFile();
+// Writes bytes (then CR LF when lineEnd) to the current file; false on failure.
+bool writeData(const char* data, int length, bool lineEnd);
+// Streams the transfer files through the send queue with dot-stuffing,
+// ending with ".\r\n"; resumes where a full queue stopped it.
+void runFileSender();
+// Stops a transfer whose server answered before the data was complete.
+void stopFileSender();
+
+// Reads the envelope and signature switch of an outbox header file.
+struct ItemHeader {
+    bool readable = false;
+    bool signature = true;
+    bool lineTooLong = false;     // a To or Cc line longer than a line holds
+    std::string recipients;       // the To and Cc values joined with ','
+    std::string from;
+    std::string messageId;
+};
+ItemHeader scanItemHeader(std::string_view path);
+
+// Protocol line handlers (one per protocol file).
+void pop3Line(const Line& line);
+void nntpLine(const Line& line);
+void smtpLine(const Line& line);
+// A retrieved line could not be written to its file.
+void pop3WriteFailed();
+void nntpWriteFailed();
+
+}  // namespace netwire::engine

@@ -1,0 +1,175 @@
+// POP3: logon with USER, PASS and STAT; RETR into a header and a body file;
+// DELE.
+#include "net/engine.h"
+
+#include "store/torvakit.h"
+
+#include <cstring>
+
+namespace netwire {
+
+using namespace engine;
+
+namespace {
+
+constexpr const char* kConnected = "connected to pop3 server";
+constexpr const char* kCannotConnect = "cannot connect to pop3 server";
+constexpr const char* kLoggingOn = "logging on to pop3 server...";
+constexpr const char* kUserFailed = "user name failed";
+constexpr const char* kPasswordFailed = "password failed";
+constexpr const char* kUserTooLong = "user name too long";
+constexpr const char* kPasswordTooLong = "password too long";
+constexpr const char* kUserInvalid = "invalid user name";
+constexpr const char* kPasswordInvalid = "invalid password";
+constexpr size_t kVerbOverhead = 7;  // "USER " or "PASS " and CR LF
+constexpr const char* kCannotRetrieve = "cannot retreive mail";
+constexpr const char* kRetrieved = "mail item retrieved";
+constexpr const char* kDeleted = "mail item deleted";
+constexpr const char* kDeleteFailed = "mail deletion failed";
+constexpr const char* kCannotWriteHeader = "cannot write header file";
+constexpr const char* kCannotWriteBody = "cannot write body file";
+constexpr int kStatNumberOffset = 4;
+
+// The password waits here until PASS is formatted.
+std::string g_password;
+int32_t* g_countSlot = nullptr;
+
+bool positive(const Line& line) { return line.length >= 3 && std::strncmp(line.text, "+OK", 3) == 0; }
+
+// A refusal of the greeting or logon: the server's close that follows is
+// not reported again.
+void refuse(const char* text) {
+    conn().refused = true;
+    closeWithError(text);
+}
+
+// File errors of RETR close the connection and go out on the completion
+// message, so that the caller's retrieval ends with them.
+void failRetrieval(const char* text) {
+    AbortConnection();
+    postCompletion(1, text);
+}
+
+void greeting(const Line& line) {
+    if (!positive(line)) return refuse(kCannotConnect);
+    conn().step = kStepReady;
+    postCompletion(0, kConnected);
+}
+
+void statReply(const Line& line) {
+    int32_t count = 0;
+    if (positive(line)) {
+        int32_t position = kStatNumberOffset;
+        torvakit::extractlong(std::string_view(line.text, static_cast<size_t>(line.length)), position, count);
+    }
+    if (g_countSlot) *g_countSlot = count;
+    conn().step = kStepReady;
+    postCompletion(0, static_cast<intptr_t>(count));
+}
+
+void retrStatus(const Line& line) {
+    Connection& c = conn();
+    if (!positive(line)) return closeWithError(kCannotRetrieve);
+    // A body file left from an earlier message must not pass for this one's.
+    platform::deleteFile(c.files[1]);
+    if (!openForWrite(0) || !writeData(line.raw, line.rawLength, true)) return failRetrieval(kCannotWriteHeader);
+    c.nextFile = 1;
+    c.streamingData = true;
+    c.dotRule = DotRule::Strip;
+}
+
+void retrData(const Line& line) {
+    Connection& c = conn();
+    switch (torvakit::linestatus(std::string_view(line.text, static_cast<size_t>(line.length)))) {
+    case 2:
+        c.streamingData = false;
+        if (!closeFile()) return failRetrieval(c.nextFile == 1 ? kCannotWriteHeader : kCannotWriteBody);
+        c.step = kStepReady;
+        postCompletion(0, kRetrieved);
+        return;
+    case 1:
+        if (!writeData(line.raw + 1, line.rawLength - 1, true)) pop3WriteFailed();
+        return;
+    default:
+        break;
+    }
+    if (c.nextFile == 1 && (line.text[0] == '\r' || line.text[0] == '\n')) {
+        if (!closeFile()) return failRetrieval(kCannotWriteHeader);
+        if (!openForWrite(1)) return failRetrieval(kCannotWriteBody);
+        c.nextFile = 2;
+        return;
+    }
+    if (!writeData(line.raw, line.rawLength, true)) pop3WriteFailed();
+}
+
+}  // namespace
+
+namespace engine {
+
+void pop3WriteFailed() { failRetrieval(conn().nextFile == 1 ? kCannotWriteHeader : kCannotWriteBody); }
+
+void pop3Line(const Line& line) {
+    Connection& c = conn();
+    switch (c.step) {
+    case kStepGreeting: greeting(line); break;
+    case kStepUser:
+        if (!positive(line)) return refuse(kUserFailed);
+        c.step = kStepPass;
+        queueCommand("PASS %s\r\n", g_password.c_str());
+        g_password.assign(g_password.size(), '\0');
+        g_password.clear();
+        break;
+    case kStepPass:
+        if (!positive(line)) return refuse(kPasswordFailed);
+        c.step = kStepStat;
+        queueText("STAT\r\n");
+        break;
+    case kStepStat: statReply(line); break;
+    case kStepRetr:
+        if (c.replyLines == 0) retrStatus(line); else retrData(line);
+        break;
+    case kStepDele:
+        if (!positive(line)) return closeWithError(kDeleteFailed);
+        c.step = kStepReady;
+        postCompletion(0, kDeleted);
+        break;
+    default: break;  // nothing is expected: ignore
+    }
+}
+
+}  // namespace engine
+
+int OpenMailBox(uint32_t completionMessage, std::string_view user, std::string_view password, int32_t& count) {
+    count = 0;
+    if (!guard("OpenMailBox")) return 0;
+    // The command lines are 256 bytes; a longer name or password is refused
+    // rather than sent cut short.
+    const char* refusal = checkArgument(user, kVerbOverhead, kUserTooLong, kUserInvalid);
+    if (!refusal) refusal = checkArgument(password, kVerbOverhead, kPasswordTooLong, kPasswordInvalid);
+    if (refusal) {
+        closeWithError(refusal);
+        return 0;
+    }
+    g_password.assign(password);
+    g_countSlot = &count;
+    beginCommand(completionMessage, kStepUser, kLoggingOn);
+    queueCommand("USER %.*s\r\n", static_cast<int>(user.size()), user.data());
+    return 0;
+}
+
+int GetMailItem(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile, int32_t number) {
+    if (!guard("GetMailItem")) return 0;
+    setTransferFiles(headerFile, bodyFile);
+    beginCommand(completionMessage, kStepRetr, formatText(TextKind::Pop3Progress, "retrieving mail item %d", number));
+    queueCommand("RETR %d\r\n", number);
+    return 0;
+}
+
+int DeleteMailItem(uint32_t completionMessage, int32_t number) {
+    if (!guard("DeleteMailItem")) return 0;
+    beginCommand(completionMessage, kStepDele, formatText(TextKind::Pop3Progress, "deleting mail item %d", number));
+    queueCommand("DELE %d\r\n", number);
+    return 0;
+}
+
+}  // namespace netwire

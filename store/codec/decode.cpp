@@ -19,6 +19,7 @@ constexpr std::string_view kContentType = "Content-Type:";
 constexpr std::string_view kTransferEncoding = "Content-Transfer-Encoding:";
 // The value is read after the header name, its colon and one space.
 constexpr size_t kTransferEncodingValue = kTransferEncoding.size() + 1;
+constexpr std::string_view kContentDisposition = "Content-Disposition:";
 constexpr std::string_view kContentPrefix = "Content-";
 constexpr std::string_view kNameParameter = "name=";
 constexpr std::string_view kFileNameParameter = "filename=";
@@ -120,8 +121,9 @@ int hexValue(char c) {
 }
 
 // One quoted-printable line; "=" and two hex digits is a byte, a final "="
-// joins the next line. A malformed escape is kept as it stands.
-void writeQuotedPrintableLine(std::string_view line, OutFile& out) {
+// joins the next line. A malformed escape is kept as it stands. Returns
+// whether the line ends in a line break.
+bool writeQuotedPrintableLine(std::string_view line, OutFile& out) {
     trimTrailingBlanks(line);
     bool softBreak = !line.empty() && line.back() == '=';
     if (softBreak) line.remove_suffix(1);
@@ -138,7 +140,7 @@ void writeQuotedPrintableLine(std::string_view line, OutFile& out) {
         }
         out.put(c);
     }
-    if (!softBreak) out.write(kCrLf);
+    return !softBreak;
 }
 
 // ---------------------------------------------------------------------------
@@ -184,6 +186,8 @@ private:
             } else if (startsWithNoCase(current, kTransferEncoding)) {
                 pending = transferEncoding(current);
                 m_limit = stripped;
+            } else if (startsWithNoCase(current, kContentDisposition)) {
+                if (!contentDisposition(current)) return -2;
             } else if (startsWithNoCase(current, kContentPrefix)) {
                 // other MIME headers do not matter here
             } else if (startsWithNoCase(current, "begin")) {
@@ -203,13 +207,26 @@ private:
     // continuation line joins it; "name=" gives the file name.
     bool contentType(std::string& line) {
         m_boundary = m_previous;
+        joinFoldedLine(line);
+        size_t at = findNoCase(line, kNameParameter, 1);
+        if (at == std::string::npos) return true;
+        return takeName(parameterValue(std::string_view(line).substr(at + kNameParameter.size())));
+    }
+
+    // Many mailers name an attachment only in its disposition; that name
+    // counts when the part's type line gave none.
+    bool contentDisposition(std::string& line) {
+        joinFoldedLine(line);
+        size_t at = findNoCase(line, kFileNameParameter, 1);
+        if (at == std::string::npos || !m_name.empty()) return true;
+        return takeName(parameterValue(std::string_view(line).substr(at + kFileNameParameter.size())));
+    }
+
+    void joinFoldedLine(std::string& line) {
         int next = m_reader.peek();
         std::string_view continuation;
         if ((next == ' ' || next == '\t') && m_reader.next(continuation))
             line.append(continuation.substr(1));
-        size_t at = findNoCase(line, kNameParameter, 1);
-        if (at == std::string::npos) return true;
-        return takeName(parameterValue(std::string_view(line).substr(at + kNameParameter.size())));
     }
 
     static PartMode transferEncoding(std::string_view line) {
@@ -240,20 +257,24 @@ private:
         return 0;
     }
 
+    // The line break before a boundary belongs to the boundary, so a text
+    // line's break is written only once the next line is known to be text.
     void decodeBody(OutFile& out) {
         std::string_view line;
         size_t stripped = 0;
+        bool pendingBreak = false;
         while (nextLine(line, stripped)) {
             if (endsPart(line)) {
                 m_previous.assign(line);
                 return;
             }
+            if (pendingBreak) out.write(kCrLf);
             switch (m_mode) {
             case PartMode::Plain:
                 out.write(line);
-                out.write(kCrLf);
+                pendingBreak = true;
                 break;
-            case PartMode::QuotedPrintable: writeQuotedPrintableLine(line, out); break;
+            case PartMode::QuotedPrintable: pendingBreak = writeQuotedPrintableLine(line, out); break;
             case PartMode::Base64:
                 if (!line.empty()) writeBase64Line(line, out);
                 break;
@@ -261,6 +282,7 @@ private:
             case PartMode::None: break;
             }
         }
+        if (pendingBreak) out.write(kCrLf);
         m_previous.clear();
     }
 

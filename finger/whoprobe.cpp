@@ -184,6 +184,27 @@ bool parseSite() {
     return !g.siteName.empty() && g.siteName != kBroadcastAddress;
 }
 
+// A name is looked up asynchronously; a dotted address needs no look-up, and
+// a message standing in for its completion takes the same path.
+bool startLookup() {
+    g.sockaddrin = platform::SockAddrIn{};
+    g.sockaddrin.addr = platform::wsInetAddr(g.siteName);
+    if (g.sockaddrin.addr != platform::WS_INADDR_NONE) {
+        g.lookmsg = 0;
+        g.standInPending = true;
+        g.standInWindow = g.apphwnd;
+        platform::PostMessage(g.apphwnd, g.dllmsg, 0, 0);
+        return true;
+    }
+    g.hostent = platform::HostEntry{};
+    g.lookmsg = platform::WSAAsyncGetHostByName(g.apphwnd, g.dllmsg, g.siteName, g.hostent);
+    if (g.lookmsg != 0) return true;
+    int error = platform::WSAGetLastError();
+    Abort();
+    postError(GetWSAError(error));
+    return false;
+}
+
 void fail(const char* text) {
     Abort();
     postError(text);
@@ -319,24 +340,7 @@ int Finger(platform::Window* window, uint32_t dllmsg, uint32_t appmsg, uint32_t 
         return 0;
     }
 
-    g.sockaddrin = platform::SockAddrIn{};
-    g.sockaddrin.addr = platform::wsInetAddr(g.siteName);
-    if (g.sockaddrin.addr == platform::WS_INADDR_NONE) {
-        g.hostent = platform::HostEntry{};
-        g.lookmsg = platform::WSAAsyncGetHostByName(g.apphwnd, g.dllmsg, g.siteName, g.hostent);
-        if (g.lookmsg == 0) {
-            int error = platform::WSAGetLastError();
-            Abort();
-            postError(GetWSAError(error));
-            return 0;
-        }
-    } else {
-        g.lookmsg = 0;
-        g.standInPending = true;
-        g.standInWindow = g.apphwnd;
-        platform::PostMessage(g.apphwnd, g.dllmsg, 0, 0);
-    }
-
+    if (!startLookup()) return 0;
     g.proc = kLookingUp;
     g.lookingText = formatSite(kLookingUpFormat, g.host);
     postProgress(g.lookingText.c_str());

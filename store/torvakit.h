@@ -208,6 +208,26 @@ int SortList(std::string_view listPath, int32_t sortType);
 // Text transforms for reply, forward and view (transform.cpp)
 // ---------------------------------------------------------------------------
 
+// The last three write the scratch file "OMAIL.TMP" in the current (data)
+// directory and name it in outPath; it is valid until the next transform.
+
+// Breaks the text into lines of at most 80 columns at blanks (a longer word
+// is cut every 80 bytes), tabs to spaces with stops every 6 columns, every
+// line ending in CR LF. 1, or 0 when either file cannot be opened.
+int wordwrapfile(std::string_view source, std::string_view destination);
+// Every line of the body with the quote character in front. 1, or 0 when
+// the body cannot be opened or the output cannot be created.
+int IndentFile(std::string_view bodyPath, std::string& outPath, char quote);
+// The text of a forwarded message: a note, the item's header (without a
+// server's reply line, broken after 80 columns) and its body. 1, or 0 when
+// the output cannot be created or the header or body cannot be opened.
+int ForwardFile(std::string_view bodyPath, std::string& outPath);
+// The header block above a message: recipient or newsgroup, author, subject,
+// date and Cc; full (non-zero) aligns the labels and appends the raw header.
+// 1, or 0 when the output cannot be created or, in the full form, the header
+// cannot be opened.
+int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t full);
+
 // ---------------------------------------------------------------------------
 // Item creation and row readers (item.cpp)
 // ---------------------------------------------------------------------------

@@ -200,6 +200,44 @@ int SortList(std::string_view listPath, int32_t sortType);
 // Moving, expiring and filtering (move.cpp)
 // ---------------------------------------------------------------------------
 
+// The scratch file of list rewrites, in the data directory.
+inline constexpr std::string_view kScratchFile = "OMAIL.TMP";
+
+// Moves (destination folder given) or deletes (destination empty) the
+// selected rows of the source folder shown in sortType order. selection[0]
+// holds the number n of rows, selection[1..n] the rows; they are replaced by
+// the records' ordinals in the list. The source list is rewritten completely
+// into "OMAIL.TMP", flushed to disk and renamed over the old one; moved
+// records are appended to the destination list in list order; the counts
+// change by the number of records actually moved. 1 when done, 0 when the
+// source list, "OMAIL.TMP" or the destination list cannot be opened (nothing
+// changed). Moving into the folder itself changes nothing and gives 1.
+int MoveItems(std::string_view source, std::string_view destination, int32_t sortType,
+              std::vector<int32_t>& selection);
+// Moves every record and item of the source folder to the destination; the
+// source is left with count 0 and no list. 1, or 0 when either list cannot be
+// opened (nothing changed).
+int MoveAllItems(std::string_view source, std::string_view destination);
+// Expires items to the destination (empty: deletes them). mode <= 0: items
+// more than -mode whole days old by their display date; mode > 0: items whose
+// status byte is mode's low byte. Results as MoveItems.
+int ExpireItems(std::string_view source, std::string_view destination, int32_t mode);
+// From, Reply-To and the first newsgroup (else the first To address) of a
+// header file, lower-cased. 1, or 0 with empty outputs.
+int GetFilters(std::string_view headerPath, std::string& from, std::string& replyTo,
+               std::string& group);
+// Renames; when that fails (the target exists, another file system) copies
+// over the target and leaves the source. 1.
+int moveoverfile(std::string_view existing, std::string_view newPath);
+// Appends the source to the destination line by line, every line ending in
+// CR LF. 1, or 0 when either file cannot be opened.
+int concatfiles(std::string_view destination, std::string_view source);
+// Deletes every file of the directory (path without trailing separator) whose
+// name does not begin with ".". 1, or 0 when it cannot be read.
+int EmptyDir(std::string_view directory);
+// Empties the directory and removes it. 1 when it is gone, else 0.
+int removedir(std::string_view directory);
+
 // ---------------------------------------------------------------------------
 // Subscription file (subscr.cpp)
 // ---------------------------------------------------------------------------

@@ -18,7 +18,7 @@ using testsupport::writeFile;
 namespace {
 
 std::string indexRecord(uint64_t offset, uint64_t ordinal) {
-    char buf[32];
+    char buf[64];
     std::snprintf(buf, sizeof buf, "%010llu  %010llu\r\n", static_cast<unsigned long long>(offset),
                   static_cast<unsigned long long>(ordinal));
     return buf;

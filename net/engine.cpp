@@ -158,7 +158,7 @@ const char* checkArgument(std::string_view argument, size_t overhead, const char
 
 // Sends what the queue holds, all complete lines in one go, while the socket
 // takes it.
-static void flushQueue() {
+void flushQueue() {
     Connection& c = conn();
     while (c.sendCount > 0 && c.writeReady && c.state == State::Connected) {
         int lf = -1;
@@ -193,7 +193,7 @@ int queueText(std::string_view text, int limit) {
     Connection& c = conn();
     int refused = torvakit::copytobuffer(c.send.data(), limit, c.sendCount, text.data(),
                                          static_cast<int>(text.size()));
-    flushQueue();
+    if (!c.holdFlush) flushQueue();
     return refused;
 }
 
@@ -299,15 +299,20 @@ static int readFileLine(std::FILE* f, char* out, bool& atEnd, bool& continues) {
     return n;
 }
 
-void runFileSender() {
+namespace {
+
+enum class Fill { QueueFull, Done, Failed };
+
+// Queues lines of the transfer files until the queue refuses one (the file
+// is set back to that line) or the last file and ".\r\n" are queued.
+Fill fillQueue() {
     Connection& c = conn();
-    if (c.fileSend != kFileSendStreaming) return;
     char line[kFileLineMax + 3];
     for (;;) {
         std::FILE* f = c.current.get();
-        if (!f) return;
+        if (!f) return Fill::Failed;
         bool atEnd = false;
-        for (;;) {
+        while (!atEnd) {
             long position = std::ftell(f);
             bool continues = false;  // an over-long line goes on as a line of its own
             int n = readFileLine(f, line + 1, atEnd, continues);
@@ -316,23 +321,39 @@ void runFileSender() {
             std::string_view text(stuffed ? line : line + 1, static_cast<size_t>(n + (stuffed ? 1 : 0)));
             if (queueText(text) != 0) {
                 std::fseek(f, position, SEEK_SET);
-                return;  // the next write event goes on from here
+                return Fill::QueueFull;
             }
-            if (c.state != State::Connected || c.fileSend != kFileSendStreaming) return;
-            if (atEnd) break;
         }
         closeFile();
         if (c.nextFile + 1 < c.fileCount) {
             ++c.nextFile;
             if (!openForRead(c.nextFile)) {
+                c.holdFlush = false;
                 closeWithError(kCannotReadFile);
-                return;
+                return Fill::Failed;
             }
             continue;
         }
         c.fileSend = kFileSendIdle;
         queueText(kEndOfData, kSendSize);
-        return;
+        return Fill::Done;
+    }
+}
+
+}  // namespace
+
+void runFileSender() {
+    Connection& c = conn();
+    while (c.fileSend == kFileSendStreaming && c.state == State::Connected) {
+        // Lines are gathered and go out in large writes, not one by one.
+        c.holdFlush = true;
+        Fill result = fillQueue();
+        c.holdFlush = false;
+        if (result == Fill::Failed) return;
+        flushQueue();
+        // A full queue that the socket took at once is refilled now;
+        // otherwise the next write event goes on.
+        if (result == Fill::Done || !c.writeReady) return;
     }
 }
 

@@ -115,6 +115,7 @@ struct Connection {
     platform::UniqueFile current;
     bool currentWritten = false;  // current is a file being written (not read)
     int fileSend = kFileSendIdle;
+    bool holdFlush = false;       // the file sender is filling the queue
 
     std::array<int32_t*, 3> slots{};
 
@@ -148,6 +149,8 @@ void beginCommand(uint32_t completionMessage, int step, const char* progress);
 // Appends text to the send queue (nothing for an empty text) if the queue
 // then holds at most limit bytes, and flushes. 0 appended, 1 refused.
 int queueText(std::string_view text, int limit = kSendLimit);
+// Sends what the queue holds while the socket takes it.
+void flushQueue();
 // Formats a command carrying caller data into a command buffer and queues it.
 // False (nothing queued) when it would not fit in kCommandSize or the
 // arguments hold a line break.

@@ -270,6 +270,36 @@ int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t fu
 // Item creation and row readers (item.cpp)
 // ---------------------------------------------------------------------------
 
+// Writes a composed message or article into the folder of headerPath: its
+// header file (To/Cc or Newsgroups, Followup-To, Message-Id, References,
+// From, Reply-To, Organization, Subject, X-Mailer or X-Newsreader and
+// X-No-Archive, MIME lines when mime is 1, Date) and its list record. With an
+// attachment, the attachment is encoded (mime 1: one MIME part body, else
+// uuencoded in parts of partSizeKb kilobytes, 0 for one part) into the items
+// numbered from nextFree, each with a header and a record of its own, and the
+// text item is labelled "name (0/N)". Returns N, the number of parts the
+// encoder made (0 without attachment); the caller advances "omail.dat" by N.
+// itemType 1-3 is mail, 4 and up news.
+int MakeItem(std::string_view headerPath, std::string_view from, std::string_view replyTo,
+             std::string_view subject, std::string_view recipients, std::string_view cc,
+             std::string_view attachment, std::string_view organization, std::string_view timeZone,
+             std::string_view references, std::string_view userName, std::string_view domain,
+             std::string_view followupTo, int32_t itemType, int32_t partSizeKb, uint32_t nextFree,
+             int32_t noArchive, int32_t mime);
+// For news body retrieval: the status byte of the row's record, whether its
+// body exists, and the article number and message-id from the header's
+// first line (the "221 n <id>" reply). The body path is the folder plus the
+// record's file name ending in "b". 1, or 0 when the list or the header
+// cannot be opened.
+int GetMessageId(std::string_view folder, std::string& messageId, std::string& bodyPath, int32_t row,
+                 int32_t sortType, char& status, int32_t& hasBody, uint32_t& articleNumber);
+// The subject (record line 5) or author (line 3) of a row and its body path,
+// from the list alone. 1, or 0 when the list cannot be opened.
+int GetSubject(std::string_view folder, std::string& subject, std::string& bodyPath, int32_t row,
+               int32_t sortType);
+int GetAuth(std::string_view folder, std::string& author, std::string& bodyPath, int32_t row,
+            int32_t sortType);
+
 // ---------------------------------------------------------------------------
 // Attachment encoding (codec/encode.cpp)
 // ---------------------------------------------------------------------------

@@ -242,6 +242,33 @@ int removedir(std::string_view directory);
 // Subscription file (subscr.cpp)
 // ---------------------------------------------------------------------------
 
+// "subscr.dat" holds one line per subscribed group,
+// "<group>:<folder N%07u>:<next article, ten digits>:\r\n"; "SUBSCR.LST" the
+// group names in the same order; "SUBSCR.IDX" the number from which the next
+// group folder's name is searched.
+
+// The next article number of a group. 1 if found, else 0 (number 0).
+int getarticlen(std::string_view group, std::string_view subscriptionFile, uint32_t& number);
+// Rewrites the group's ten-digit article number in place. 1 if found and
+// rewritten, else 0 (also when the line's number field is not ten digits).
+int setarticlen(std::string_view group, std::string_view subscriptionFile, uint32_t number);
+// The group's folder followed by "\" ("N0000003\"). 1 if found, else 0
+// (folder untouched).
+int GetHomeDir(std::string_view group, std::string_view subscriptionFile, std::string& folder);
+// Subscribes the group (lower-cased in place): a new folder "N%07u" in the
+// current directory, a line in the subscription file, the name in the names
+// file. 1 if it was already subscribed, 0 after subscribing it, 2 when it
+// cannot be subscribed (a name with ":" or a line end, no folder can be
+// created, or the subscription file cannot be written; nothing is left then).
+int AddSub(std::string_view subscriptionFile, std::string_view namesFile,
+           std::string_view counterFile, std::string& group);
+// Unsubscribes the group (lower-cased in place): the subscription file is
+// rewritten without it through "OMAIL.TMP", the names file rebuilt from it,
+// and the group's folder removed with its files. 1 if it was not subscribed,
+// 0 after unsubscribing it, 2 when the files cannot be rewritten (nothing
+// changed then).
+int SubSub(std::string_view subscriptionFile, std::string_view namesFile, std::string& group);
+
 // ---------------------------------------------------------------------------
 // Text transforms for reply, forward and view (transform.cpp)
 // ---------------------------------------------------------------------------

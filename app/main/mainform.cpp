@@ -1,22 +1,23 @@
 #include "main/mainform.h"
 
 #include "main/gen.h"
+#include "main/prompts.h"
 #include "platform/fsys.h"
 #include "store/torvakit.h"
 #include "ui/dialogs.h"
+#include "ui/virtuallist.h"
 
-#include <QAbstractTableModel>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTableView>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -30,35 +31,39 @@ Tgen* gen = nullptr;
 namespace {
 
 const char* const kStandardFolders[] = {"in", "out", "sent", "bin"};
+constexpr int kColumnWidths[kListColumns] = {100, 100, 280, 80, 29};
+constexpr int kBarHeight = 20;
+constexpr int kRowPadding = 4;
+constexpr const char* kSorting = "sorting...";
+constexpr const char* kReady = "ready";
+constexpr int kMailKind = 2;
+constexpr int kNewsKind = 1;
 
-struct Column {
-    const char* mailTitle;
-    const char* newsTitle;
-    int width;
-};
-constexpr Column kColumns[] = {
-    {" author", " author", 100},   {" recipient", " newsgroup", 100}, {" subject", " subject", 280},
-    {" date", " date", 80},        {" size", " lines", 29},
-};
+// Sort type of each sorted column (1 to 5).
+constexpr int kSortTypeOfColumn[kListColumns] = {3, 4, 5, 7, 8};
 
-// The message list's model until the folder contents are shown: the five
-// column titles and no rows.
-class EmptyListModel : public QAbstractTableModel {
+// Settings used when the program runs without its settings windows (tests).
+const omail::GeneralSettings& defaultSettings() {
+    static const omail::GeneralSettings settings;
+    return settings;
+}
+const omail::FolderOptions& defaultFolderOptions() {
+    static const omail::FolderOptions options;
+    return options;
+}
+
+class WaitCursor {
 public:
-    using QAbstractTableModel::QAbstractTableModel;
-    int rowCount(const QModelIndex& = {}) const override { return 0; }
-    int columnCount(const QModelIndex& = {}) const override { return 5; }
-    QVariant data(const QModelIndex&, int) const override { return {}; }
-    QVariant headerData(int section, Qt::Orientation o, int role) const override {
-        if (o != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 5) return {};
-        return QString::fromLatin1(kColumns[section].mailTitle);
-    }
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
 }  // namespace
 
 Tmainform::Tmainform(QWidget* parent)
-    : QMainWindow(parent), m_dataDir(platform::currentDirectory()), m_ini(m_dataDir) {
+    : QMainWindow(parent), m_dataDir(platform::currentDirectory()), m_ini(m_dataDir), m_transfers(*this, m_dataDir) {
     mainform = this;
     setObjectName("mainform");
     setWindowTitle(kAppCaption);
@@ -66,8 +71,13 @@ Tmainform::Tmainform(QWidget* parent)
     buildToolbar();
     buildPanes();
     buildMenus();
+    buildPopups();
+    connectList();
     statusBar()->setObjectName("statusbar");
-    statusBar()->showMessage("ready");
+    statusBar()->setFixedHeight(kBarHeight);
+    statusBar()->showMessage(kReady);
+    enterstringform = new Tenterstringform(this);
+    queryform = new Tqueryform(this);
 
     if (torvakit::ApplicationLock("FILE.LOK") == 1) {
         m_lockFailed = true;
@@ -79,7 +89,10 @@ Tmainform::Tmainform(QWidget* parent)
     // Run state: nothing carries over between runs.
     retrievalPassword.clear();
     storedPasswordCopy.clear();
-    transferState = 0;
+    m_transfers.timerSeconds = 0;
+    m_transfers.timerMinutes = 0;
+    m_transfers.automaticRun = false;
+    transferState = transfer::kIdle;
     deliveryFlag = false;
     itemCount = -1;
     findMode = -1;
@@ -88,19 +101,25 @@ Tmainform::Tmainform(QWidget* parent)
     loadNameList("folders.lst", folderbox);
     rebuildMailFolders();
     loadNameList("subscr.lst", newsbox);
-    mailbox->setCurrentRow(0);
-    sortType = 7;
+    mailbox->setCurrentRow(kInboxRow);
+    sortType = kSortByDate;
+    databox->setSortedColumn(kStartSortedColumn);
     firstShow = true;
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(kAutoRetrieveTick);
+    connect(Timer1, &QTimer::timeout, this, &Tmainform::Timer1Timer);
     Timer1->start();
 }
 
 Tmainform::~Tmainform() {
     if (mainform == this) mainform = nullptr;
 }
+
+// ---------------------------------------------------------------------------
+// Building the window
+// ---------------------------------------------------------------------------
 
 QToolButton* Tmainform::addButton(const char* name, const char* hint, int icon) {
     auto* b = new QToolButton(Panel1);
@@ -110,7 +129,7 @@ QToolButton* Tmainform::addButton(const char* name, const char* hint, int icon) 
     b->setFixedSize(52, 42);
     b->setIconSize(QSize(24, 24));
     b->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(icon)));
-    b->setEnabled(false);  // each command comes with its own window or transfer
+    b->setEnabled(false);  // enabled once its command exists
     Panel1->addWidget(b);
     return b;
 }
@@ -120,7 +139,9 @@ void Tmainform::buildToolbar() {
     Panel1->setObjectName("Panel1");
     Panel1->setMovable(false);
     Panel1->setFixedHeight(56);
-    addButton("cancelbtn", "cancel deliver or retrieve", QStyle::SP_BrowserStop);
+    QToolButton* cancel = addButton("cancelbtn", "cancel deliver or retrieve", QStyle::SP_BrowserStop);
+    cancel->setEnabled(true);
+    connect(cancel, &QToolButton::clicked, this, &Tmainform::cancelbtnClick);
     addButton("printbtn", "print selected item", QStyle::SP_FileDialogDetailedView);
     addButton("saveasbtn", "save selected item as...", QStyle::SP_DialogSaveButton);
     addButton("compbtn", "compose", QStyle::SP_FileIcon);
@@ -147,17 +168,14 @@ void Tmainform::buildPanes() {
     Panel3->setHandleWidth(5);
     Panel3->setChildrenCollapsible(false);
 
-    databox = new QTableView(Panel3);
+    databox = new VirtualList(Panel3);
     databox->setObjectName("databox");
-    m_model = new EmptyListModel(databox);
+    m_model = new MessageListModel(databox);
     databox->setModel(m_model);
-    databox->verticalHeader()->hide();
-    databox->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    databox->setSelectionBehavior(QAbstractItemView::SelectRows);
-    databox->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    databox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    databox->setShowGrid(false);
-    for (int c = 0; c < 5; ++c) databox->setColumnWidth(c, kColumns[c].width);
+    m_model->setSelectionTest([this](int row) { return databox->isRowSelected(row); });
+    databox->horizontalHeader()->setFixedHeight(kBarHeight);
+    for (int c = 0; c < kListColumns; ++c) databox->setColumnWidth(c, kColumnWidths[c]);
+    databox->setRowHeight(QFontMetrics(databox->font()).height() + kRowPadding);
 
     Panel5 = new QSplitter(Qt::Horizontal, Panel3);
     Panel5->setObjectName("Panel5");
@@ -170,7 +188,7 @@ void Tmainform::buildPanes() {
         v->setSpacing(0);
         header = new QPushButton(title, pane);
         header->setToolTip(hint);
-        header->setFlat(true);
+        header->setFixedHeight(kBarHeight);
         list = new QListWidget(pane);
         list->setObjectName(name);
         v->addWidget(header);
@@ -191,14 +209,18 @@ void Tmainform::buildPanes() {
 QAction* Tmainform::addEntry(QMenu* menu, const char* caption, const char* name) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
-    a->setEnabled(false);  // enabled as each command is built
+    a->setEnabled(false);  // enabled once its command exists
     return a;
 }
+
+QAction* Tmainform::action(const char* name) const { return findChild<QAction*>(QString::fromLatin1(name)); }
 
 void Tmainform::buildMenus() {
     QMenu* m = menuBar()->addMenu("&orrindel mail");
     m->setObjectName("orrindelmail1");
-    addEntry(m, "&select all", "selectall1");
+    QAction* selectAll = addEntry(m, "&select all", "selectall1");
+    selectAll->setEnabled(true);
+    connect(selectAll, &QAction::triggered, this, &Tmainform::selectall1Click);
     m->addSeparator();
     addEntry(m, "&move selected items to folder", "moveselecteditemstofolder1");
     addEntry(m, "m&ove all items to folder", "moveallitemstofolder1");
@@ -215,7 +237,9 @@ void Tmainform::buildMenus() {
     addEntry(m, "e&xpire selected folder or group", "expireselectedfolderorgroup1");
     addEntry(m, "ex&pire all newsgroups", "expireallnewsgroups1");
     m->addSeparator();
-    addEntry(m, "&cancel deliver or retrieve", "canceldeliverorretrieve1");
+    QAction* cancel = addEntry(m, "&cancel deliver or retrieve", "canceldeliverorretrieve1");
+    cancel->setEnabled(true);
+    connect(cancel, &QAction::triggered, this, &Tmainform::canceldeliveryorretrieve1Click);
     QAction* exit = addEntry(m, "&exit orrindel mail", "exitorrindelmail1");
     exit->setEnabled(true);
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -248,7 +272,9 @@ void Tmainform::buildMenus() {
 
     m = menuBar()->addMenu("&retrieve");
     m->setObjectName("retrieve1");
-    addEntry(m, "&email messages", "retrieveemailmessages1");
+    QAction* retrieve = addEntry(m, "&email messages", "retrieveemailmessages1");
+    retrieve->setEnabled(true);
+    connect(retrieve, &QAction::triggered, this, &Tmainform::emailmessages1Click);
     addEntry(m, "&news article headers and bodies in selected group", "newsarticleheadersandbodies1");
     addEntry(m, "n&ews article headers in selected group", "newsarticleheaders1");
     addEntry(m, "&selected news article bodies in selected group", "selectednewsarticlebodies1");
@@ -281,6 +307,8 @@ void Tmainform::buildMenus() {
     connect(status, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     QAction* byStatus = addEntry(m, "s&ort by status", "sortbystatus1");
     byStatus->setCheckable(true);
+    byStatus->setEnabled(true);
+    connect(byStatus, &QAction::triggered, this, &Tmainform::sortbystatus1Click);
 
     m = menuBar()->addMenu("&help");
     m->setObjectName("help1");
@@ -290,6 +318,120 @@ void Tmainform::buildMenus() {
     connect(about, &QAction::triggered, this, [this] {
         ui::informationBox(this, "orrindel mail\nmail and news for people who live in them");
     });
+}
+
+QAction* Tmainform::addTwin(QMenu* menu, const char* caption, const char* mainName) {
+    QAction* main = action(mainName);
+    QAction* twin = menu->addAction(caption);
+    twin->setObjectName(menu->objectName() + "_" + mainName);
+    // The pop-up entry runs its main-menu twin and follows its enabled state,
+    // so a command is wired once, on the main menu.
+    twin->setEnabled(main->isEnabled());
+    connect(main, &QAction::changed, twin, [twin, main] { twin->setEnabled(main->isEnabled()); });
+    connect(twin, &QAction::triggered, main, &QAction::trigger);
+    return twin;
+}
+
+void Tmainform::attachPopup(QWidget* widget, QMenu* menu) {
+    widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(widget, &QWidget::customContextMenuRequested, this, [widget, menu](const QPoint& pos) {
+        menu->popup(widget->mapToGlobal(pos));
+    });
+}
+
+void Tmainform::buildPopups() {
+    auto makeMenu = [this](const char* name) {
+        auto* menu = new QMenu(this);
+        menu->setObjectName(name);
+        return menu;
+    };
+    compop = makeMenu("compop");
+    addTwin(compop, "new email message", "newemailmessage1");
+    addTwin(compop, "reply via email", "replytoselecteditemviaemail1");
+    addTwin(compop, "new news article", "newnewsarticle1");
+    addTwin(compop, "follow up via usenet", "followupselecteditemviausenet1");
+    addTwin(compop, "forward", "forwardselecteditem1");
+    addTwin(compop, "recompose", "recomposeselecteditem1");
+
+    delretpop = makeMenu("delretpop");
+    addTwin(delretpop, "send email messages in outbox", "sendemailmessagesinoutbox1");
+    addTwin(delretpop, "post news articles in outbox", "postnewsarticlesinoutbox1");
+    addTwin(delretpop, "deliver all in outbox", "deliverallitemsinoutbox1");
+    addTwin(delretpop, "retrieve email messages", "retrieveemailmessages1");
+
+    popupsettings = makeMenu("popupsettings");
+    addTwin(popupsettings, "general", "general1");
+    addTwin(popupsettings, "address book", "addressbook1");
+    addTwin(popupsettings, "newsgroups", "newsgroups1");
+
+    popupfolders = makeMenu("popupfolders");
+    addTwin(popupfolders, "create", "create1");
+    addTwin(popupfolders, "rename selected", "renameselected1");
+    addTwin(popupfolders, "delete selected", "deleteselected1");
+    addTwin(popupfolders, "options", "options1");
+
+    mailbpopup = makeMenu("mailbpopup");
+    addTwin(mailbpopup, "create personal folder", "create1");
+    addTwin(mailbpopup, "rename personal folder", "renameselected1");
+    addTwin(mailbpopup, "delete personal folder", "deleteselected1");
+    addTwin(mailbpopup, "personal folder options", "options1");
+    addTwin(mailbpopup, "send email messages", "sendemailmessagesinoutbox1");
+    addTwin(mailbpopup, "retrieve email messages", "retrieveemailmessages1");
+    addTwin(mailbpopup, "post news articles", "postnewsarticlesinoutbox1");
+    addTwin(mailbpopup, "deliver all", "deliverallitemsinoutbox1");
+
+    newspop = makeMenu("newspop");
+    addTwin(newspop, "retrieve headers and bodies", "newsarticleheadersandbodies1");
+    addTwin(newspop, "retrieve headers", "newsarticleheaders1");
+    addTwin(newspop, "retrieve selected bodies", "selectednewsarticlebodies1");
+    addTwin(newspop, "retrieve highlighted bodies", "highlightednewsarticlebodies1");
+    addTwin(newspop, "retrieve headers and bodies in subscribed groups", "headersandbodiessubscribed1");
+    addTwin(newspop, "retrieve headers in subscribed groups", "headerssubscribed1");
+    addTwin(newspop, "retrieve highlighted bodies in subscribed groups", "highlightedbodiessubscribed1");
+
+    datapop = makeMenu("datapop");
+    addTwin(datapop, "select all", "selectall1");
+    addTwin(datapop, "move", "moveselecteditemstofolder1");
+    addTwin(datapop, "delete", "deleteselecteditems1");
+    addTwin(datapop, "highlight", "highlightselecteditems1");
+    addTwin(datapop, "unhighlight", "unhighlightselecteditems1");
+    addTwin(datapop, "expire", "expireselectedfolderorgroup1");
+    addTwin(datapop, "expire news", "expireallnewsgroups1");
+    addTwin(datapop, "view", "selecteditem1");
+    addTwin(datapop, "launch", "launchselecteditem1");
+    addTwin(datapop, "retrieve", "selectednewsarticlebodies1");
+
+    // Toolbar buttons that open a pop-up menu.
+    const std::pair<const char*, QMenu*> buttonMenus[] = {
+        {"compbtn", compop}, {"delretrbtn", delretpop}, {"settingsbtn", popupsettings}, {"foldersbtn", popupfolders}};
+    for (const auto& [name, menu] : buttonMenus) {
+        auto* button = Panel1->findChild<QToolButton*>(name);
+        button->setMenu(menu);
+        button->setPopupMode(QToolButton::InstantPopup);
+        button->setEnabled(true);
+    }
+    attachPopup(mailbox, mailbpopup);
+    attachPopup(newsbox, newspop);
+    attachPopup(databox, datapop);
+}
+
+void Tmainform::connectList() {
+    connect(mailbox, &QListWidget::currentRowChanged, this, &Tmainform::mailFolderChosen);
+    connect(newsbox, &QListWidget::currentRowChanged, this, &Tmainform::newsgroupChosen);
+    connect(mailbox, &QListWidget::itemDoubleClicked, this, [this] {
+        if (mailbox->currentRow() == kInboxRow) emailmessages1Click();
+        else if (mailbox->currentRow() == kOutboxRow) action("sendemailmessagesinoutbox1")->trigger();
+    });
+    connect(newsbox, &QListWidget::itemDoubleClicked, this, [this] { action("newsarticleheaders1")->trigger(); });
+    connect(mailheader, &QPushButton::clicked, this, [this] { action("create1")->trigger(); });
+    connect(newsheader, &QPushButton::clicked, this, [this] { action("newsgroups1")->trigger(); });
+    connect(databox, &VirtualList::sortedColumnChanged, this, &Tmainform::onSortedColumnChanged);
+    connect(databox, &QAbstractItemView::clicked, this, &Tmainform::onListClicked);
+    connect(databox, &QAbstractItemView::doubleClicked, this, [this] {
+        if (itemCount > 0) action("selecteditem1")->trigger();
+    });
+    connect(databox, &VirtualList::keyDown, this, &Tmainform::onListKeyDown);
+    connect(databox, &VirtualList::keyPressed, this, &Tmainform::onListKeyPressed);
 }
 
 void Tmainform::restoreGeometry() {
@@ -326,9 +468,24 @@ void Tmainform::loadNameList(const char* file, QListWidget* list) {
 }
 
 void Tmainform::rebuildMailFolders() {
+    int selected = mailbox->currentRow();
+    m_switchingFolder = true;
+    mailbox->setUpdatesEnabled(false);
     mailbox->clear();
     for (const char* name : kStandardFolders) mailbox->addItem(name);
     for (int i = 0; i < folderbox->count(); ++i) mailbox->addItem(folderbox->item(i)->text());
+    if (selected >= 0 && selected < mailbox->count()) mailbox->setCurrentRow(selected);
+    mailbox->setUpdatesEnabled(true);
+    m_switchingFolder = false;
+}
+
+void Tmainform::reloadNewsgroups() {
+    if (!platform::fileExists(platform::resolvePath("subscr.lst"))) return;
+    m_switchingFolder = true;
+    newsbox->clear();
+    loadNameList("subscr.lst", newsbox);
+    m_switchingFolder = false;
+    reloadList();
 }
 
 void Tmainform::applySettings(const Tgen& settings) {
@@ -341,8 +498,232 @@ void Tmainform::applySettings(const Tgen& settings) {
         w->setPalette(pal);
         w->setFont(font);
     }
-    databox->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 4);
+    databox->setRowHeight(QFontMetrics(font).height() + kRowPadding);
+    ListColours colours;
+    colours.backcol = settings.backcol;
+    colours.normcol = settings.normcol;
+    colours.unredcol = settings.unredcol;
+    colours.readcol = settings.readcol;
+    colours.markcol = settings.markcol;
+    colours.headcol = settings.headcol;
+    colours.highcol = settings.highcol;
+    colours.seltcol = settings.seltcol;
+    m_model->setColours(colours);
 }
+
+// ---------------------------------------------------------------------------
+// Folders and the message list
+// ---------------------------------------------------------------------------
+
+bool Tmainform::mailFolderShown() const {
+    return mailbox->currentRow() >= 0 && mailbox->currentItem() && mailbox->currentItem()->isSelected();
+}
+
+void Tmainform::mailFolderChosen(int row) {
+    if (m_switchingFolder || row < 0) return;
+    m_switchingFolder = true;
+    newsbox->setCurrentRow(-1);
+    newsbox->clearSelection();
+    m_switchingFolder = false;
+    if (m_listReady) reloadList();
+}
+
+void Tmainform::newsgroupChosen(int row) {
+    if (m_switchingFolder || row < 0) return;
+    m_switchingFolder = true;
+    mailbox->setCurrentRow(-1);
+    mailbox->clearSelection();
+    m_switchingFolder = false;
+    if (m_listReady) reloadList();
+}
+
+std::string Tmainform::folderPath() {
+    if (mailFolderShown()) return m_dataDir + "/" + mailbox->currentItem()->text().toStdString() + "/";
+    bool groupShown = newsbox->currentRow() >= 0 && newsbox->currentItem() && newsbox->currentItem()->isSelected();
+    if (!groupShown) {
+        mailbox->setCurrentRow(kInboxRow);  // reloads through the selection change
+        return m_dataDir + "/" + kStandardFolders[kInboxRow] + "/";
+    }
+    // A newsgroup's folder comes from the subscription file; until a group
+    // is found there it has no folder and shows nothing.
+    return {};
+}
+
+void Tmainform::showStatusNow(const QString& text) {
+    statusBar()->showMessage(text);
+    statusBar()->repaint();
+}
+
+void Tmainform::reloadList() {
+    WaitCursor wait;
+    m_model->setNewsTitles(!mailFolderShown() && newsbox->currentRow() >= 0);
+    const std::string folder = folderPath();
+    m_listPath = folder + std::string(transfer::kListName);
+    m_countPath = folder + std::string(transfer::kCountName);
+    m_indexPath = folder + "n" + std::to_string(sortType) + ".idx";
+    uint32_t count = 0;
+    if (!folder.empty()) {
+        if (!platform::fileExists(platform::resolvePath(m_indexPath))) {
+            showStatusNow(kSorting);
+            torvakit::SortList(m_listPath, sortType);
+            showStatusNow(kReady);
+        }
+        torvakit::GetFile(m_countPath, count);
+    }
+    itemCount = static_cast<int>(count);
+    currentItem = -1;
+    setWindowTitle(QString("%1 - (0/%2)").arg(kAppCaption).arg(itemCount));
+    databox->clearSelection();
+    m_model->showFolder(m_indexPath, m_listPath, itemCount);
+}
+
+void Tmainform::setPositionCaption() {
+    setWindowTitle(QString("%1 - (%2/%3)").arg(kAppCaption).arg(currentItem + 1).arg(itemCount));
+}
+
+void Tmainform::statusRefresh() {
+    if (transferState != transfer::kIdle) {
+        m_model->refresh();
+        return;
+    }
+    const std::string folder = folderPath();
+    if (!folder.empty()) platform::deleteFile(folder + "n" + std::to_string(kSortByStatus) + ".idx");
+    if (action("sortbystatus1")->isChecked()) reloadList();
+    else m_model->refresh();
+}
+
+void Tmainform::dropIndices(const std::string& folder) { transfer::dropIndices(folder); }
+
+std::string Tmainform::currentBodyPath() {
+    if (currentItem < 0 || currentItem >= itemCount) return {};
+    if (databox->selectedCount() > 1) {
+        databox->setMultiSelect(false);
+        databox->setMultiSelect(true);
+        databox->setFocusedRow(currentItem);
+        databox->selectOnly(currentItem);
+    }
+    std::string body;
+    torvakit::GetBodyFileName(folderPath(), currentItem, sortType, body);
+    return body;
+}
+
+void Tmainform::clearPendingSelections() {
+    if (!bodyRetrievalPending && !bodyRetrievalRunning) return;
+    WaitCursor wait;
+    const std::string folder = folderPath();
+    if (!folder.empty() && torvakit::DeselectList(folder, sortType) > 0) statusRefresh();
+}
+
+void Tmainform::lockForTransfer() {
+    mailbox->setEnabled(false);
+    newsbox->setEnabled(false);
+    m_savedSortedColumn = databox->sortedColumn();
+    databox->setSortedColumn(VirtualList::kNoSortedColumn);
+}
+
+void Tmainform::unlockAfterTransfer() {
+    mailbox->setEnabled(true);
+    newsbox->setEnabled(true);
+    databox->setSortedColumn(m_savedSortedColumn);
+}
+
+void Tmainform::onSortedColumnChanged(int column) {
+    if (transferState != transfer::kIdle) return;
+    if (column >= 1 && column <= kListColumns) sortType = kSortTypeOfColumn[column - 1];
+    if (m_listReady) reloadList();
+}
+
+void Tmainform::sortbystatus1Click() {
+    QAction* byStatus = action("sortbystatus1");
+    if (transferState != transfer::kIdle) {
+        byStatus->setChecked(!byStatus->isChecked());  // the click changed nothing
+        return;
+    }
+    // The menu has already toggled the mark.
+    int column = byStatus->isChecked() ? VirtualList::kNoSortedColumn : kStartSortedColumn;
+    if (byStatus->isChecked()) sortType = kSortByStatus;
+    if (databox->sortedColumn() == column) onSortedColumnChanged(column);
+    else databox->setSortedColumn(column);
+}
+
+void Tmainform::onListClicked() {
+    if (itemCount < 1) {
+        currentItem = -1;
+        return;
+    }
+    currentItem = databox->focusedRow();
+    setPositionCaption();
+}
+
+void Tmainform::onListKeyDown(int key) {
+    if (itemCount < 1) return;
+    currentItem = databox->focusedRow();
+    if (key == Qt::Key_Delete) action("deleteselecteditems1")->trigger();
+}
+
+void Tmainform::onListKeyPressed(const QString& text) {
+    if (itemCount < 1) return;
+    if (text == "\r" || text == "\n") action("selecteditem1")->trigger();
+    else if (text == "a") action("findauthor1")->trigger();
+    else if (text == "f") action("findinsubject1")->trigger();
+    else if (text == "g") action("findagain1")->trigger();
+    else if (text == "x") close();
+}
+
+void Tmainform::selectall1Click() {
+    if (itemCount < 1) return;
+    databox->selectAll();
+    databox->setFocusedRow(0);
+    currentItem = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Transfers
+// ---------------------------------------------------------------------------
+
+void Tmainform::emailmessages1Click() { m_transfers.retrieveMail(); }
+
+void Tmainform::cancelbtnClick() { m_transfers.userCancel(); }
+
+void Tmainform::Timer1Timer() { m_transfers.timerTick(); }
+
+void Tmainform::showStatus(const std::string& text) { showStatusNow(QString::fromLocal8Bit(text.c_str())); }
+
+void Tmainform::information(const std::string& text) {
+    ui::informationBox(this, QString::fromLocal8Bit(text.c_str()));
+}
+
+bool Tmainform::askPassword(std::string_view caption, std::string& text) {
+    QString prompt = QString::fromLatin1(caption.data(), qsizetype(caption.size()));
+    if (enterstringform->ask(prompt, true) != ui::kResultOk) return false;
+    text = enterstringform->text().toStdString();
+    return !text.empty();
+}
+
+void Tmainform::setDefaultCursor() {
+    while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+}
+
+void Tmainform::mailRetrievalEnded() {
+    if (mailFolderShown()) reloadList();
+}
+
+std::vector<std::string> Tmainform::personalFolders() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < folderbox->count(); ++i) names.push_back(folderbox->item(i)->text().toStdString());
+    return names;
+}
+
+const omail::GeneralSettings& Tmainform::settings() const { return gen ? *gen : defaultSettings(); }
+
+const omail::FolderOptions& Tmainform::folderOptions() const {
+    if (auto* options = findChild<Tfoptsform*>()) return *options;
+    return defaultFolderOptions();
+}
+
+// ---------------------------------------------------------------------------
+// Showing and closing
+// ---------------------------------------------------------------------------
 
 void Tmainform::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
@@ -351,7 +732,22 @@ void Tmainform::showEvent(QShowEvent* event) {
     // The splitter divides the space it really has only once it is shown.
     int total = Panel3->height() - Panel3->handleWidth();
     Panel3->setSizes({m_listHeight, std::max(1, total - m_listHeight)});
+    if (!m_lockFailed) {
+        m_listReady = true;
+        reloadList();
+    }
     emit firstShown();
+}
+
+bool Tmainform::closingAllowed() {
+    if (transferState != transfer::kIdle) m_transfers.cancel(false);
+    const std::string outbox = m_dataDir + "/out";
+    int32_t mail = 0, news = 0;
+    torvakit::CalcItems(outbox, kMailKind, mail);
+    torvakit::CalcItems(outbox, kNewsKind, news);
+    const int waiting = mail + news;
+    if (waiting == 0) return true;
+    return queryform->ask(QString("exit with %1 items in outbox?").arg(waiting)) == ui::kResultOk;
 }
 
 void Tmainform::closeEvent(QCloseEvent* event) {
@@ -359,7 +755,12 @@ void Tmainform::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
+    if (!closingAllowed()) {
+        event->ignore();
+        return;
+    }
     m_closed = true;
+    Timer1->stop();
     torvakit::CloseWinsock();
     torvakit::ApplicationUnlock();
     omail::WindowGeometry::write(m_ini, 'm', x(), y(), width(), height());

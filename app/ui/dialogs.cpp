@@ -7,6 +7,7 @@ namespace ui {
 namespace {
 std::function<void(const QString&)> g_informationHook;
 std::function<int(const QString&)> g_questionHook;
+std::function<int(const QString&, QString&)> g_entryHook;
 }  // namespace
 
 void informationBox(QWidget* parent, const QString& text) {
@@ -26,5 +27,8 @@ int questionBox(QWidget* parent, const QString& text) {
 
 void setInformationHook(std::function<void(const QString&)> hook) { g_informationHook = std::move(hook); }
 void setQuestionHook(std::function<int(const QString&)> hook) { g_questionHook = std::move(hook); }
+void setEntryHook(std::function<int(const QString&, QString&)> hook) { g_entryHook = std::move(hook); }
+const std::function<int(const QString&)>& questionHook() { return g_questionHook; }
+const std::function<int(const QString&, QString&)>& entryHook() { return g_entryHook; }
 
 }  // namespace ui

@@ -22,5 +22,12 @@ int questionBox(QWidget* parent, const QString& text);
 // Test hooks: while set, the boxes call these instead of showing anything.
 void setInformationHook(std::function<void(const QString&)> hook);
 void setQuestionHook(std::function<int(const QString&)> hook);
+// The one-line entry: the hook gets the caption, fills the text and returns
+// the dialog result.
+void setEntryHook(std::function<int(const QString& caption, QString& text)> hook);
+
+// The hooks in force (empty when none), for the program's own prompts.
+const std::function<int(const QString&)>& questionHook();
+const std::function<int(const QString&, QString&)>& entryHook();
 
 }  // namespace ui

@@ -1,0 +1,87 @@
+#include "main/prompts.h"
+
+#include "ui/dialogs.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kPromptWidth = 320;
+}
+
+Tenterstringform::Tenterstringform(QWidget* parent) : QDialog(parent) {
+    setObjectName("enterstringform");
+    setMinimumWidth(kPromptWidth);
+    auto* layout = new QVBoxLayout(this);
+    edit1 = new QLineEdit(this);
+    edit1->setObjectName("edit1");
+    layout->addWidget(edit1);
+    auto* buttons = new QHBoxLayout;
+    okbtn = new QPushButton("ok", this);
+    okbtn->setObjectName("okbtn");
+    okbtn->setDefault(true);
+    cancelbtn = new QPushButton("cancel", this);
+    cancelbtn->setObjectName("cancelbtn");
+    buttons->addStretch();
+    buttons->addWidget(okbtn);
+    buttons->addWidget(cancelbtn);
+    layout->addLayout(buttons);
+    connect(okbtn, &QPushButton::clicked, this,
+            [this] { done(edit1->text().isEmpty() ? ui::kResultCancel : ui::kResultOk); });
+    connect(cancelbtn, &QPushButton::clicked, this, [this] { done(ui::kResultCancel); });
+}
+
+void Tenterstringform::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    edit1->clear();
+    edit1->setFocus();
+}
+
+QString Tenterstringform::text() const { return edit1->text(); }
+
+int Tenterstringform::ask(const QString& caption, bool hideCharacters) {
+    if (const auto& hook = ui::entryHook()) {
+        QString entered;
+        int answer = hook(caption, entered);
+        edit1->setText(entered);
+        return answer == ui::kResultOk && !entered.isEmpty() ? ui::kResultOk : ui::kResultCancel;
+    }
+    setWindowTitle(caption);
+    edit1->setEchoMode(hideCharacters ? QLineEdit::Password : QLineEdit::Normal);
+    int result = exec();
+    // Closing by the window frame counts as cancel.
+    if (result != ui::kResultOk) result = ui::kResultCancel;
+    // The next caller gets the plain field back.
+    edit1->setEchoMode(QLineEdit::Normal);
+    return result;
+}
+
+Tqueryform::Tqueryform(QWidget* parent) : QDialog(parent) {
+    setObjectName("queryform");
+    setMinimumWidth(kPromptWidth);
+    auto* buttons = new QHBoxLayout(this);
+    yesbtn = new QPushButton("yes", this);
+    yesbtn->setObjectName("yesbtn");
+    yesbtn->setDefault(true);
+    nobtn = new QPushButton("no", this);
+    nobtn->setObjectName("nobtn");
+    buttons->addStretch();
+    buttons->addWidget(yesbtn);
+    buttons->addWidget(nobtn);
+    buttons->addStretch();
+    connect(yesbtn, &QPushButton::clicked, this, [this] { done(ui::kResultOk); });
+    connect(nobtn, &QPushButton::clicked, this, [this] { done(ui::kResultCancel); });
+}
+
+void Tqueryform::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    yesbtn->setFocus();
+}
+
+int Tqueryform::ask(const QString& caption) {
+    if (const auto& hook = ui::questionHook()) return hook(caption);
+    setWindowTitle(caption);
+    return exec() == ui::kResultOk ? ui::kResultOk : ui::kResultCancel;
+}

@@ -1,0 +1,108 @@
+#include "ui/virtuallist.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+
+#include <algorithm>
+
+namespace {
+constexpr int kColumnCount = 5;
+}
+
+VirtualList::VirtualList(QWidget* parent) : QTableView(parent) {
+    verticalHeader()->hide();
+    // A fixed row height: the view never asks a row for its size, so a
+    // folder of any size opens without reading its rows.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setSortIndicatorShown(true);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &VirtualList::onIndicatorChanged);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setShowGrid(false);
+    setWordWrap(false);
+    setItemDelegate(new PlainSelectionDelegate(this));
+}
+
+void VirtualList::setRowHeight(int pixels) { verticalHeader()->setDefaultSectionSize(pixels); }
+
+void VirtualList::showIndicator() {
+    m_settingIndicator = true;
+    horizontalHeader()->setSortIndicator(m_sortedColumn == kNoSortedColumn ? -1 : m_sortedColumn - 1,
+                                         Qt::AscendingOrder);
+    m_settingIndicator = false;
+}
+
+void VirtualList::setSortedColumn(int column) {
+    if (column < 1 || column > kColumnCount) column = kNoSortedColumn;
+    bool changed = column != m_sortedColumn;
+    m_sortedColumn = column;
+    showIndicator();
+    if (changed) emit sortedColumnChanged(column);
+}
+
+void VirtualList::onIndicatorChanged(int section, Qt::SortOrder) {
+    if (m_settingIndicator) return;
+    // Each column has one order; a second click on it changes nothing.
+    setSortedColumn(section < 0 ? kNoSortedColumn : section + 1);
+}
+
+void VirtualList::keyPressEvent(QKeyEvent* event) {
+    if (event->modifiers() == Qt::ShiftModifier &&
+        (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
+        int column = m_sortedColumn;
+        if (event->key() == Qt::Key_Right) column = column == kNoSortedColumn ? 1 : std::min(column + 1, kColumnCount);
+        else column = column == kNoSortedColumn ? kColumnCount : std::max(column - 1, 1);
+        setSortedColumn(column);
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+    emit keyDown(event->key());
+    if (!event->text().isEmpty()) emit keyPressed(event->text());
+}
+
+std::vector<int> VirtualList::selectedRowList() const {
+    std::vector<int> rows;
+    if (!selectionModel()) return rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int VirtualList::selectedCount() const {
+    return selectionModel() ? static_cast<int>(selectionModel()->selectedRows().size()) : 0;
+}
+
+bool VirtualList::isRowSelected(int row) const {
+    return selectionModel() && selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+void VirtualList::selectOnly(int row) {
+    if (!model() || row < 0 || row >= model()->rowCount()) return;
+    selectionModel()->select(model()->index(row, 0),
+                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+int VirtualList::focusedRow() const { return currentIndex().isValid() ? currentIndex().row() : -1; }
+
+void VirtualList::setFocusedRow(int row) {
+    if (!model() || row < 0 || row >= model()->rowCount()) return;
+    QModelIndex index = model()->index(row, 0);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    scrollTo(index);
+}
+
+void VirtualList::setMultiSelect(bool on) {
+    clearSelection();
+    setSelectionMode(on ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+}
+
+void PlainSelectionDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    // The model already gives a selected row its own colours.
+    option->state &= ~QStyle::State_Selected;
+}

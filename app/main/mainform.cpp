@@ -37,6 +37,7 @@ constexpr int kRowPadding = 4;
 constexpr const char* kSorting = "sorting...";
 constexpr const char* kReady = "ready";
 constexpr int kMailKind = 2;
+constexpr const char* kSubscriptionFile = "subscr.dat";
 constexpr int kNewsKind = 1;
 
 // Sort type of each sorted column (1 to 5).
@@ -544,9 +545,14 @@ std::string Tmainform::folderPath() {
         mailbox->setCurrentRow(kInboxRow);  // reloads through the selection change
         return m_dataDir + "/" + kStandardFolders[kInboxRow] + "/";
     }
-    // A newsgroup's folder comes from the subscription file; until a group
-    // is found there it has no folder and shows nothing.
-    return {};
+    // A group missing from the subscription file has no folder: it shows an
+    // empty list rather than some other folder's items.
+    std::string home;
+    if (torvakit::GetHomeDir(newsbox->currentItem()->text().toStdString(), m_dataDir + "/" + kSubscriptionFile, home) != 1 ||
+        home.empty())
+        return {};
+    if (home.back() == '\\') home.back() = '/';
+    return m_dataDir + "/" + home;
 }
 
 void Tmainform::showStatusNow(const QString& text) {

@@ -128,13 +128,13 @@ void closeWithError(const char* text) {
     postStatus(1, text);
 }
 
-bool guard(const char* name) {
+bool guard(const char* notConnected, const char* busy) {
     Connection& c = conn();
     const char* text = nullptr;
     if (c.state != State::Connected)
-        text = formatText(TextKind::EngineError, "not connected (%s)", name);
+        text = notConnected;
     else if (c.step != kStepReady)
-        text = formatText(TextKind::EngineError, "dll busy (%s)", name);
+        text = busy;
     if (!text) return true;
     closeWithError(text);
     return false;

@@ -77,7 +77,7 @@ struct Line {
 };
 
 // Texts posted in lParam live in one buffer per kind.
-enum class TextKind { NntpError, SmtpError, Pop3Error, EngineError, NntpProgress, NntpDone,
+enum class TextKind { NntpError, SmtpError, Pop3Error, NntpProgress, NntpDone,
                       SmtpProgress, Pop3Progress, Count };
 
 struct Connection {
@@ -142,8 +142,10 @@ void closeWithError(const char* text);
 
 // Commands ---------------------------------------------------------------
 // The guard every command passes: connected and ready, else the connection is
-// closed and "not connected (NAME)" or "dll busy (NAME)" reported.
-bool guard(const char* name);
+// closed and notConnected ("not connected (NAME)") or busy ("dll busy
+// (NAME)") reported. Both are constant texts, so reports of several refused
+// commands never overwrite each other.
+bool guard(const char* notConnected, const char* busy);
 // Starts a command that passed the guard: completion message, step, progress.
 void beginCommand(uint32_t completionMessage, int step, const char* progress);
 // Appends text to the send queue (nothing for an empty text) if the queue

@@ -253,7 +253,7 @@ void nntpLine(const Line& line) {
 
 int ListGroups(uint32_t completionMessage, std::string_view listFile, int32_t& count) {
     count = 0;
-    if (!guard("ListGroups")) return 0;
+    if (!guard("not connected (ListGroups)", "dll busy (ListGroups)")) return 0;
     startList(completionMessage, listFile, count, kStepList, "listing newsgroups...");
     queueText("LIST\r\n");
     return 0;
@@ -261,7 +261,7 @@ int ListGroups(uint32_t completionMessage, std::string_view listFile, int32_t& c
 
 int ListNewGroups(uint32_t completionMessage, std::string_view listFile, std::string_view dateFile, int32_t& count) {
     count = 0;
-    if (!guard("ListNewGroups")) return 0;
+    if (!guard("not connected (ListNewGroups)", "dll busy (ListNewGroups)")) return 0;
     std::string date, time;
     newGroupsSince(dateFile, date, time);
     startList(completionMessage, listFile, count, kStepNewGroups, "listing new newsgroups...");
@@ -271,7 +271,7 @@ int ListNewGroups(uint32_t completionMessage, std::string_view listFile, std::st
 }
 
 int NewsDate(uint32_t completionMessage, std::string_view dateFile) {
-    if (!guard("NewsDate")) return 0;
+    if (!guard("not connected (NewsDate)", "dll busy (NewsDate)")) return 0;
     g_dateFile = std::string(dateFile);
     beginCommand(completionMessage, kStepDate, "getting news server date...");
     queueText("DATE\r\n");
@@ -280,7 +280,7 @@ int NewsDate(uint32_t completionMessage, std::string_view dateFile) {
 
 int OpenGroup(uint32_t completionMessage, std::string_view group, int32_t& articleCount, int32_t& firstArticle,
               int32_t& lastArticle) {
-    if (!guard("OpenGroup")) return 0;
+    if (!guard("not connected (OpenGroup)", "dll busy (OpenGroup)")) return 0;
     if (const char* refusal = checkArgument(group, kGroupOverhead, kGroupTooLong, kGroupInvalid)) {
         closeWithError(refusal);
         return 0;
@@ -293,7 +293,7 @@ int OpenGroup(uint32_t completionMessage, std::string_view group, int32_t& artic
 
 int GetHeader(uint32_t completionMessage, std::string_view headerFile, int32_t article, int32_t& articleNumber) {
     articleNumber = -1;
-    if (!guard("GetHeader")) return 0;
+    if (!guard("not connected (GetHeader)", "dll busy (GetHeader)")) return 0;
     setTransferFiles(headerFile);
     conn().slots = {&articleNumber, nullptr, nullptr};
     if (article == -1) {
@@ -309,7 +309,7 @@ int GetHeader(uint32_t completionMessage, std::string_view headerFile, int32_t a
 
 int NextHeader(uint32_t completionMessage, int32_t& articleNumber) {
     articleNumber = -1;
-    if (!guard("NextHeader")) return 0;
+    if (!guard("not connected (NextHeader)", "dll busy (NextHeader)")) return 0;
     conn().slots = {&articleNumber, nullptr, nullptr};
     beginCommand(completionMessage, kStepNext, "querying for next header...");
     queueText("NEXT\r\n");
@@ -317,7 +317,7 @@ int NextHeader(uint32_t completionMessage, int32_t& articleNumber) {
 }
 
 int GetBody(uint32_t completionMessage, std::string_view bodyFile, int32_t article, std::string_view messageId) {
-    if (!guard("GetBody")) return 0;
+    if (!guard("not connected (GetBody)", "dll busy (GetBody)")) return 0;
     if (article == -1) {
         if (const char* refusal = checkArgument(messageId, kBodyOverhead, kIdTooLong, kIdInvalid)) {
             closeWithError(refusal);
@@ -339,7 +339,7 @@ int GetBody(uint32_t completionMessage, std::string_view bodyFile, int32_t artic
 
 int PostItem(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
              std::string_view signatureFile) {
-    if (!guard("PostItem")) return 0;
+    if (!guard("not connected (PostItem)", "dll busy (PostItem)")) return 0;
     ItemHeader item = scanItemHeader(headerFile);
     if (!item.readable) {
         closeWithError(kCannotReadHeader);

@@ -141,7 +141,7 @@ void pop3Line(const Line& line) {
 
 int OpenMailBox(uint32_t completionMessage, std::string_view user, std::string_view password, int32_t& count) {
     count = 0;
-    if (!guard("OpenMailBox")) return 0;
+    if (!guard("not connected (OpenMailBox)", "dll busy (OpenMailBox)")) return 0;
     // The command lines are 256 bytes; a longer name or password is refused
     // rather than sent cut short.
     const char* refusal = checkArgument(user, kVerbOverhead, kUserTooLong, kUserInvalid);
@@ -158,7 +158,7 @@ int OpenMailBox(uint32_t completionMessage, std::string_view user, std::string_v
 }
 
 int GetMailItem(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile, int32_t number) {
-    if (!guard("GetMailItem")) return 0;
+    if (!guard("not connected (GetMailItem)", "dll busy (GetMailItem)")) return 0;
     setTransferFiles(headerFile, bodyFile);
     beginCommand(completionMessage, kStepRetr, formatText(TextKind::Pop3Progress, "retrieving mail item %d", number));
     queueCommand("RETR %d\r\n", number);
@@ -166,7 +166,7 @@ int GetMailItem(uint32_t completionMessage, std::string_view headerFile, std::st
 }
 
 int DeleteMailItem(uint32_t completionMessage, int32_t number) {
-    if (!guard("DeleteMailItem")) return 0;
+    if (!guard("not connected (DeleteMailItem)", "dll busy (DeleteMailItem)")) return 0;
     beginCommand(completionMessage, kStepDele, formatText(TextKind::Pop3Progress, "deleting mail item %d", number));
     queueCommand("DELE %d\r\n", number);
     return 0;

@@ -137,7 +137,7 @@ void smtpLine(const Line& line) {
 
 int SendMailItem(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
                  std::string_view signatureFile) {
-    if (!guard("SendMailItem")) return 0;
+    if (!guard("not connected (SendMailItem)", "dll busy (SendMailItem)")) return 0;
     ItemHeader item = scanItemHeader(headerFile);
     if (!item.readable) {
         closeWithError(kCannotReadHeader);

@@ -54,15 +54,26 @@ public:
     }
 };
 
+// The engine keeps the window of its last connection and posts "ready" to it
+// even from AbortConnection while idle, so one window serves every session
+// of a test program and outlives them all.
+inline EngineWindow& sharedEngineWindow() {
+    static EngineWindow w;
+    return w;
+}
+
 class EngineSession {
 public:
-    explicit EngineSession(LoopRunner runner) : m_run(std::move(runner)) {}
+    explicit EngineSession(LoopRunner runner) : m_run(std::move(runner)) {
+        window.reports.clear();
+        window.numericCompletion = false;
+    }
     ~EngineSession() {
         if (netwire::ConnectionState() != netwire::kStateIdle) netwire::AbortConnection();
         settle();
     }
 
-    EngineWindow window;
+    EngineWindow& window = sharedEngineWindow();
 
     void open(const std::string& host, int type) {
         netwire::OpenServer(&window, kSocketMsg, kDoneMsg, kStatusMsg, host, type);

@@ -7,7 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
+#include <algorithm>
+#include <cctype>
 #include <set>
 
 using testsupport::readFile;
@@ -28,11 +29,23 @@ protected:
         return names;
     }
     std::vector<std::string> logNames() {
+        // Each entry: "dd Mon hh:mm:ss : name" and CR LF.
         std::vector<std::string> names;
         std::string log = readFile("DECODE/decode.log");
-        std::regex entry(R"((\d\d) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) (\d\d):(\d\d):(\d\d) : ([^\r\n]*)\r\n)");
-        for (std::sregex_iterator it(log.begin(), log.end(), entry), end; it != end; ++it)
-            names.push_back((*it)[6]);
+        const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+        for (size_t pos = 0; pos < log.size();) {
+            size_t end = log.find("\r\n", pos);
+            EXPECT_NE(end, std::string::npos);
+            if (end == std::string::npos) break;
+            std::string line = log.substr(pos, end - pos);
+            pos = end + 2;
+            bool dated = line.size() > 18 && line.compare(15, 3, " : ") == 0 && line[2] == ' ' &&
+                         line[6] == ' ' && line[9] == ':' && line[12] == ':' &&
+                         months.find(line.substr(3, 3)) % 3 == 0;
+            for (size_t i : {0, 1, 7, 8, 10, 11, 13, 14}) dated = dated && std::isdigit(static_cast<unsigned char>(line[i]));
+            EXPECT_TRUE(dated) << line;
+            names.push_back(line.substr(std::min<size_t>(18, line.size())));
+        }
         return names;
     }
     int decode(const std::string& body, std::string& names) {

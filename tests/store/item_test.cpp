@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
+#include <algorithm>
+#include <cctype>
 #include <set>
 
 using testsupport::readFile;
@@ -40,7 +41,23 @@ int make(const std::string& header, const Args& a) {
                               a.partKb, a.next, a.noArchive, a.mime);
 }
 
-const std::regex kDateLine(R"(Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), \d{1,2} [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d \+0100)");
+// Whether text has the shape: "#" a digit, "^" an upper-case and "_" a
+// lower-case letter, anything else itself.
+bool shaped(const std::string& text, const std::string& shape) {
+    if (text.size() != shape.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool ok = shape[i] == '#' ? std::isdigit(c) : shape[i] == '^' ? std::isupper(c)
+                : shape[i] == '_' ? std::islower(c) : text[i] == shape[i];
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool isDateLine(const std::string& line) {
+    return shaped(line, "Date: ^__, # ^__ #### ##:##:## +0100") ||
+           shaped(line, "Date: ^__, ## ^__ #### ##:##:## +0100");
+}
 
 class ItemTest : public ::testing::Test {
 protected:
@@ -62,14 +79,14 @@ TEST_F(ItemTest, MailHeaderLinesInOrderAndItsRecord) {
     ASSERT_EQ(h.size(), 10u);
     EXPECT_EQ(h[0], "To: Ann <ann@x.org>, bob@y.org");
     EXPECT_EQ(h[1], "Cc: c@d.org");
-    EXPECT_TRUE(std::regex_match(h[2], std::regex(R"(Message-Id: <\d{13}\.n0000123\.fred@example\.invalid>)"))) << h[2];
+    EXPECT_TRUE(shaped(h[2], "Message-Id: <#############.n0000123.fred@example.invalid>")) << h[2];
     EXPECT_EQ(h[3], "References: <r@x>");
     EXPECT_EQ(h[4], "From: Fred Bloggs <fred@example.org>");
     EXPECT_EQ(h[5], "Reply-To: \"Desk, Help\" <help@example.org>");
     EXPECT_EQ(h[6], "Organization: Org");
     EXPECT_EQ(h[7], "Subject: hello");
     EXPECT_EQ(h[8], "X-Mailer: orrindel mail 32");
-    EXPECT_TRUE(std::regex_match(h[9], kDateLine)) << h[9];
+    EXPECT_TRUE(isDateLine(h[9])) << h[9];
     EXPECT_EQ(readFile("OUT/N0000123.omh").back(), '\n');
 
     auto r = lines(readFile("OUT/n.lst"));
@@ -79,7 +96,7 @@ TEST_F(ItemTest, MailHeaderLinesInOrderAndItsRecord) {
     EXPECT_EQ(r[2], "Desk, Help");
     EXPECT_EQ(r[3], "Ann");
     EXPECT_EQ(r[4], "hello");
-    EXPECT_TRUE(std::regex_match(r[5], std::regex(R"(\d\d [A-Z][a-z]{2} 1\d\d)"))) << r[5];
+    EXPECT_TRUE(shaped(r[5], "## ^__ 1##")) << r[5];
     EXPECT_EQ(r[6].size(), 13u);
     EXPECT_EQ(r[7], "2");
     EXPECT_EQ(r[8], h[2].substr(12));
@@ -122,10 +139,11 @@ TEST_F(ItemTest, MessageIdPlaceholdersAndOneAtSign) {
     make("OUT/N0000003.omh", a);
     auto id = [](const char* file) { return lines(readFile(file))[1].substr(12); };
     std::string id1 = id("OUT/N0000001.omh");
-    EXPECT_TRUE(std::regex_match(id1, std::regex(R"(<\d{13}\.n0000001\.username@omail\.invalid>)"))) << id1;
-    EXPECT_TRUE(std::regex_match(id("OUT/N0000002.omh"), std::regex(R"(<\d{13}\.n0000002\.fred@example\.invalid>)")))
+    EXPECT_TRUE(shaped(id1, "<#############.n0000001.username@omail.invalid>")) << id1;
+    EXPECT_EQ(std::count(id1.begin(), id1.end(), '@'), 1);
+    EXPECT_TRUE(shaped(id("OUT/N0000002.omh"), "<#############.n0000002.fred@example.invalid>"))
         << id("OUT/N0000002.omh");
-    EXPECT_TRUE(std::regex_match(id("OUT/N0000003.omh"), std::regex(R"(<\d{13}\.n0000003\.fred@mail\.example\.org>)")));
+    EXPECT_TRUE(shaped(id("OUT/N0000003.omh"), "<#############.n0000003.fred@mail.example.org>"));
 }
 
 TEST_F(ItemTest, LineBreaksInValuesCannotAddHeaderLines) {

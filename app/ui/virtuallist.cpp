@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
 
 #include <algorithm>
 
@@ -103,6 +104,19 @@ void VirtualList::setMultiSelect(bool on) {
 
 void PlainSelectionDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
     QStyledItemDelegate::initStyleOption(option, index);
-    // The model already gives a selected row its own colours.
-    option->state &= ~QStyle::State_Selected;
+    // The model already gives a selected row its own colours; neither the
+    // selection, the pointer nor the style's focus fill tints them.
+    option->state &= ~(QStyle::State_Selected | QStyle::State_MouseOver | QStyle::State_HasFocus);
+}
+
+void PlainSelectionDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                   const QModelIndex& index) const {
+    QStyledItemDelegate::paint(painter, option, index);
+    if (!(option.state & QStyle::State_HasFocus)) return;
+    // The focused cell gets a dotted frame in its own text colour.
+    QColor frame = index.data(Qt::ForegroundRole).value<QColor>();
+    painter->save();
+    painter->setPen(QPen(frame, 1, Qt::DotLine));
+    painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+    painter->restore();
 }

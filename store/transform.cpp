@@ -257,12 +257,15 @@ int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t fu
 
     platform::UniqueFile out = createScratch(outPath);
     if (!out) return 0;
-    std::string text = mail ? "recipient: " + shown : "newsgroup: " + recipient;
-    text += kCrLf;
-    text += (full ? "   author: " : "author: ") + author + "\r\n";
-    text += (full ? "  subject: " : "subject: ") + subject + "\r\n";
-    text += (full ? "     date: " : "date: ") + date + "\r\n";
-    if (!cc.empty()) text += (full ? "       cc: " : "cc: ") + cc + "\r\n";
+    std::string text;
+    auto line = [&text](std::string_view label, std::string_view value) {
+        text.append(label).append(value).append(kCrLf);
+    };
+    line(mail ? "recipient: " : "newsgroup: ", mail ? shown : recipient);
+    line(full ? "   author: " : "author: ", author);
+    line(full ? "  subject: " : "subject: ", subject);
+    line(full ? "     date: " : "date: ", date);
+    if (!cc.empty()) line(full ? "       cc: " : "cc: ", cc);
     writeText(out.get(), text);
     if (!full) return 1;
     writeText(out.get(), "\r\n\r\n");

@@ -94,12 +94,14 @@ bool LineReader::next(std::string_view& line) {
     const char* begin = m_buffer.data() + m_pos;
     size_t available = m_end - m_pos;
     size_t limit = std::min(available, kMaxLine + 1);
-    for (size_t i = 0; i < limit; ++i) {
-        char c = begin[i];
-        if (c != '\n' && c != '\r') continue;
-        line = std::string_view(begin, i);
-        m_pos += i + 1;
-        if (c == '\r' && m_pos < m_end && m_buffer[m_pos] == '\n') ++m_pos;
+    const void* lf = std::memchr(begin, '\n', limit);
+    size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - begin) : limit;
+    const void* cr = std::memchr(begin, '\r', end);
+    if (cr) end = static_cast<size_t>(static_cast<const char*>(cr) - begin);
+    if (end < limit) {
+        line = std::string_view(begin, end);
+        m_pos += end + 1;
+        if (cr && m_pos < m_end && m_buffer[m_pos] == '\n') ++m_pos;
         return true;
     }
     if (available <= kMaxLine) {  // the last line, without line end

@@ -94,15 +94,24 @@ size_t decodeBase64Line(std::string_view line, unsigned char* out) {
 }
 
 size_t decodeUuLine(std::string_view line, unsigned char* out) {
-    size_t wanted = uuDeclaredLength(line);
-    auto at = [&](size_t k) -> uint32_t { return k < line.size() ? uuValue(line[k]) : 0u; };
+    const size_t wanted = uuDeclaredLength(line);
+    const char* s = line.data();
     size_t written = 0;
-    for (size_t k = 1; written < wanted; k += 4) {
-        uint32_t w = at(k), x = at(k + 1), y = at(k + 2), z = at(k + 3);
-        unsigned char bytes[3] = {static_cast<unsigned char>((w << 2) | (x >> 4)),
-                                  static_cast<unsigned char>((x << 4) | (y >> 2)),
-                                  static_cast<unsigned char>((y << 6) | z)};
-        for (int b = 0; b < 3 && written < wanted; ++b) out[written++] = bytes[b];
+    size_t k = 1;
+    // Whole groups present in the line: no bounds checks per character.
+    for (; written + 3 <= wanted && k + 4 <= line.size(); k += 4, written += 3) {
+        uint32_t v = (uuValue(s[k]) << 18) | (uuValue(s[k + 1]) << 12) | (uuValue(s[k + 2]) << 6) |
+                     uuValue(s[k + 3]);
+        out[written] = static_cast<unsigned char>(v >> 16);
+        out[written + 1] = static_cast<unsigned char>(v >> 8);
+        out[written + 2] = static_cast<unsigned char>(v);
+    }
+    // The last group, or characters a mailer removed from the line's end.
+    auto at = [&](size_t i) -> uint32_t { return i < line.size() ? uuValue(s[i]) : 0u; };
+    for (; written < wanted; k += 4) {
+        uint32_t v = (at(k) << 18) | (at(k + 1) << 12) | (at(k + 2) << 6) | at(k + 3);
+        for (int shift = 16; shift >= 0 && written < wanted; shift -= 8)
+            out[written++] = static_cast<unsigned char>(v >> shift);
     }
     return written;
 }

@@ -1,6 +1,7 @@
 // The attachment decoders: MIME parts, uuencoded blocks, multi-item files,
 // bare base64 bodies, the log, every result code, hostile names and bad input.
 #include "store/codec/decode.h"
+#include "store/codec/fileio.h"
 #include "store/torvakit.h"
 #include "support/tempdir.h"
 
@@ -314,4 +315,36 @@ TEST(DecodeHelpers, StripStopsAtTheLimit) {
     EXPECT_EQ(line, "> >data");
     EXPECT_EQ(torvakit::codec::stripQuotes(line, '>', torvakit::codec::kStripAll), 3u);
     EXPECT_EQ(line, "data");
+}
+
+TEST(DecodeHelpers, LineReaderLineEndsAndLongLines) {
+    using torvakit::codec::kIoBufferSize;
+    using torvakit::codec::kMaxLine;
+    TempDir dir(true);
+    // A CR LF pair split across the reader's buffer refill, lines of exactly
+    // the limit and one over, a long line ended by a lone CR, no final end.
+    std::string prefix = "a\rb\nc\r\n";
+    std::string filler;
+    std::vector<std::string> fillerLines;
+    // Lines of 62 bytes after a first one sized so that the CR of the last
+    // filler line is the last byte of the first read and its LF the next.
+    size_t first = kIoBufferSize + 1 - prefix.size() - 2 - (kIoBufferSize / 64 - 1) * 64;
+    fillerLines.push_back(std::string(first, 'g'));
+    for (size_t i = 0; i < kIoBufferSize / 64 - 1; ++i) fillerLines.push_back(std::string(62, 'f'));
+    for (const auto& l : fillerLines) filler += l + "\r\n";
+    ASSERT_EQ(prefix.size() + filler.size(), kIoBufferSize + 1);
+    std::string text = prefix + filler + "after\r\n" + std::string(kMaxLine, 'x') + "\n" +
+                       std::string(kMaxLine + 1, 'y') + "\r\nnext\r" + std::string(5000, 'z') + "\rtail";
+    writeFile("lines.txt", text);
+    torvakit::codec::LineReader reader(torvakit::codec::openForReading("lines.txt"));
+    std::vector<std::string> got;
+    std::string_view line;
+    while (reader.next(line)) got.emplace_back(line);
+    std::vector<std::string> want = {"a", "b", "c"};
+    want.insert(want.end(), fillerLines.begin(), fillerLines.end());
+    want.insert(want.end(), {"after", std::string(kMaxLine, 'x'),
+                                     std::string(kMaxLine, 'y'), "next", std::string(kMaxLine, 'z'), "tail"});
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << i;
+    EXPECT_EQ(reader.peek(), -1);
 }

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <clocale>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -80,6 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (entries() != before) std::abort();
     for (int type = 1; type <= 9; ++type) torvakit::SortList("in/n.lst", type);
+    // Text keys of arbitrary bytes under a UTF-8 collation as well.
+    if (std::setlocale(LC_COLLATE, "en_US.UTF-8")) {
+        torvakit::SortList("in/n.lst", 3);
+        torvakit::SortList("in/n.lst", 5);
+        std::setlocale(LC_COLLATE, "C");
+    }
     torvakit::sort("in/n.lst", 1 + data[0] % 12, 1 + data[1] % 12, data[0] & 1, "in/n5.idx", data[1]);
     std::vector<int32_t> selection = {2, 0, 1};
     torvakit::MoveItems("in/", "bin/", 5, selection);

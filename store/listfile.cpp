@@ -243,12 +243,13 @@ int DeselectList(std::string_view folder, int32_t sortType) {
     const std::string indexFile = util::indexPath(folder, sortType);
     // Rows past the end of the index all resolve to the first record, so the
     // rows worth visiting are bounded by the index, not by a damaged count.
-    const int64_t indexBytes = platform::fileExists(indexFile) ? platform::fileSize(indexFile) : 0;
+    platform::UniqueFile index = platform::openFile(indexFile, "rb");
+    const int64_t indexBytes = index ? platform::fileSize(indexFile) : 0;
     const int64_t indexRows = indexBytes / util::kIndexRecordSize;
     const int64_t rows = std::min<int64_t>(count, indexRows + 1);
     int changed = 0;
     for (int64_t row = 0; row < rows; ++row) {
-        const uint64_t offset = util::resolveRow(indexFile, static_cast<int32_t>(row));
+        const uint64_t offset = util::resolveRow(index.get(), static_cast<int32_t>(row));
         int64_t position = 0;
         int old = 0;
         if (findStatusByte(list.get(), offset, position, old) && old == 'S' &&

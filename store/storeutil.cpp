@@ -125,6 +125,12 @@ uint64_t resolveRow(std::string_view indexFile, int32_t row) {
     return offset;
 }
 
+uint64_t resolveRow(std::FILE* index, int32_t row) {
+    uint64_t offset = 0;
+    if (index) readIndexField(index, row, 0, offset);
+    return offset;
+}
+
 bool indexOrdinal(std::FILE* index, int32_t row, uint64_t& ordinal) {
     return readIndexField(index, row, kIndexOrdinalOffset, ordinal);
 }

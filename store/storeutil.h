@@ -81,6 +81,8 @@ uint64_t leadingNumber(std::string_view text);
 // field of the 24-byte record at row * 24. 0 when the index cannot be opened or
 // the row lies outside it.
 uint64_t resolveRow(std::string_view indexFile, int32_t row);
+// The same through an index already open (null: no index).
+uint64_t resolveRow(std::FILE* index, int32_t row);
 // The second field (the record's ordinal) of the index record at row * 24;
 // false when the index cannot be read there.
 bool indexOrdinal(std::FILE* index, int32_t row, uint64_t& ordinal);

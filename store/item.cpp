@@ -64,10 +64,11 @@ std::string makeMessageId(std::string_view date, std::string_view headerPath, st
     std::string host = idPart(domain);
     if (local.empty()) local = kPlaceholderUser;
     if (host.empty())
-        host = std::string(kPlaceholderHost) + "." + std::string(kPlaceholderDomain);
+        host.append(kPlaceholderHost).append(".").append(kPlaceholderDomain);
     else if (host.find('.') == std::string::npos)
-        host += "." + std::string(kPlaceholderDomain);
-    std::string id = std::string(stamp) + std::string(name) + "." + local + "@" + host + ">";
+        host.append(".").append(kPlaceholderDomain);
+    std::string id(stamp);
+    id.append(name).append(".").append(local).append("@").append(host).append(">");
     util::lowerAscii(id);
     return id;
 }

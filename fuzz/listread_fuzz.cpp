@@ -75,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (after[i] == list[i]) continue;
         // Only a status byte may change: a one-byte line after a line end.
-        const bool statusByte = i > 0 && list[i - 1] == '\n' && i + 1 < list.size() &&
-                                (list[i + 1] == '\r' || list[i + 1] == '\n');
+        const bool statusByte = i > 0 && (list[i - 1] == '\n' || list[i - 1] == '\r') &&
+                                i + 1 < list.size() && (list[i + 1] == '\r' || list[i + 1] == '\n');
         if (!statusByte || (after[i] != 'R' && after[i] != 'O')) std::abort();
     }
     if (entries() != before) std::abort();
@@ -88,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::setlocale(LC_COLLATE, "C");
     }
     torvakit::sort("in/n.lst", 1 + data[0] % 12, 1 + data[1] % 12, data[0] & 1, "in/n5.idx", data[1]);
+    // Rewrites flush to disk and are slow: one input in four.
+    if ((data[0] & 3) != 0) return 0;
     std::vector<int32_t> selection = {2, 0, 1};
     torvakit::MoveItems("in/", "bin/", 5, selection);
     torvakit::ExpireItems("in/", "", -30);

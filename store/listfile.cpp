@@ -97,12 +97,14 @@ bool seekTo(std::FILE* file, uint64_t offset) {
     return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
 }
 
+bool isLineEnd(int c) { return c == '\r' || c == '\n'; }
+
 // Finds the status byte of the record at offset: the record must start a line
-// (offset 0 or after an LF), and the byte after its first line must be a
+// (offset 0 or after a line end), and the byte after its first line must be a
 // single character ending its own line. Only then may the byte be rewritten.
 bool findStatusByte(std::FILE* list, uint64_t offset, int64_t& position, int& status) {
     if (offset > 0) {
-        if (!seekTo(list, offset - 1) || std::fgetc(list) != '\n') return false;
+        if (!seekTo(list, offset - 1) || !isLineEnd(std::fgetc(list))) return false;
     } else if (!seekTo(list, 0)) {
         return false;
     }
@@ -111,7 +113,7 @@ bool findStatusByte(std::FILE* list, uint64_t offset, int64_t& position, int& st
     position = std::ftell(list);
     status = std::fgetc(list);
     const int after = std::fgetc(list);
-    return status != EOF && status != '\r' && status != '\n' && (after == '\r' || after == '\n');
+    return status != EOF && !isLineEnd(status) && isLineEnd(after);
 }
 
 bool writeByteAt(std::FILE* file, int64_t position, char byte) {
@@ -162,14 +164,15 @@ int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::st
                  std::string_view countPath, char status) {
     HeaderValues values;
     if (!readHeaderValues(headerPath, values)) return 0;
-    platform::UniqueFile list = platform::openFile(listPath, "ab");
-    if (!list || std::fseek(list.get(), 0, SEEK_END) != 0) return 0;
+    util::ListAppender list;
+    if (!list.open(listPath)) return 0;
     const std::string first = std::string(util::fileNamePart(headerPath)) + "\r\n";
-    const int64_t statusOffset = std::ftell(list.get()) + static_cast<int64_t>(first.size());
+    const int64_t statusOffset = list.recordStart() + static_cast<int64_t>(first.size());
     std::string record = first;
     record += status;
     record += "\r\n" + recordTail(values, bodyPath);
-    if (!util::writeAll(list.get(), record) || std::fclose(list.release()) != 0) return 0;
+    if (!util::writeAll(list.get(), record)) return 0;  // the appender cuts it back off
+    if (!list.commit(false)) return 0;
     g_previous = {platform::resolvePath(listPath), statusOffset};
     uint32_t count = 0;
     GetFile(countPath, count);
@@ -185,10 +188,10 @@ int UpdatePrevStatus(std::string_view listPath, char status) {
     // rewritten since.
     std::FILE* f = list.get();
     const int64_t at = g_previous.statusOffset;
-    if (std::fseek(f, static_cast<long>(at - 1), SEEK_SET) != 0 || std::fgetc(f) != '\n') return 0;
+    if (std::fseek(f, static_cast<long>(at - 1), SEEK_SET) != 0 || !isLineEnd(std::fgetc(f))) return 0;
     const int old = std::fgetc(f);
     const int after = std::fgetc(f);
-    if (old == EOF || (after != '\r' && after != '\n')) return 0;
+    if (old == EOF || isLineEnd(old) || !isLineEnd(after)) return 0;
     return writeByteAt(f, at, status) ? 1 : 0;
 }
 

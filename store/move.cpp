@@ -81,31 +81,15 @@ void addToCount(std::string_view folder, int64_t delta) {
     SetFile(util::countPath(folder), static_cast<uint32_t>(std::min<int64_t>(next, UINT32_MAX)));
 }
 
-// The destination list, opened for appending; cut back to its old length when
-// the operation it takes part in fails.
-class Destination {
-public:
-    bool open(std::string_view folder) {
-        m_file = platform::openFile(util::listPath(folder), "ab");
-        if (!m_file || std::fseek(m_file.get(), 0, SEEK_END) != 0) return false;
-        m_start = std::ftell(m_file.get());
-        return m_start >= 0;
-    }
-    std::FILE* get() const { return m_file.get(); }
-    bool commit() { return platform::syncFile(m_file.get()) && std::fclose(m_file.release()) == 0; }
-    void rollBack() {
-        if (!m_file) return;
-        std::fflush(m_file.get());
-        if (ftruncate(fileno(m_file.get()), m_start) != 0) {
-            // Nothing better to do: the records are then in both lists.
-        }
-        m_file.reset();
-    }
-
-private:
-    platform::UniqueFile m_file;
-    long m_start = 0;
-};
+// Puts the completely written scratch file in place of the list in one step
+// (a copy that is itself renamed into place when the two lie on different
+// file systems).
+bool replaceList(const std::string& list) {
+    if (platform::renameReplace(kScratchFile, list)) return true;
+    if (!platform::copyFileReplace(kScratchFile, list)) return false;
+    platform::deleteFile(kScratchFile);
+    return true;
+}
 
 // Decides for each record, in list order, whether it leaves the folder.
 using Selector = std::function<bool(uint32_t ordinal, const Record& record)>;
@@ -120,8 +104,8 @@ int rewriteList(std::string_view source, std::string_view destination, const Sel
     if (!list) return 0;
     platform::UniqueFile scratch = platform::openFile(kScratchFile, "wb");
     if (!scratch) return 0;
-    Destination dest;
-    if (!destination.empty() && !dest.open(destination)) {
+    util::ListAppender dest;
+    if (!destination.empty() && !dest.open(util::listPath(destination))) {
         scratch.reset();
         platform::deleteFile(kScratchFile);
         return 0;
@@ -141,16 +125,15 @@ int rewriteList(std::string_view source, std::string_view destination, const Sel
     }
     list.reset();
     ok = ok && platform::syncFile(scratch.get()) && std::fclose(scratch.release()) == 0;
-    ok = ok && (!dest.get() || dest.commit());
-    ok = ok && (platform::renameReplace(kScratchFile, sourceList) ||
-                (platform::copyFileReplace(kScratchFile, sourceList) &&
-                 platform::deleteFile(kScratchFile)));
+    ok = ok && (!dest.get() || dest.flush(true));
+    ok = ok && replaceList(sourceList);
     if (!ok) {
         dest.rollBack();
         scratch.reset();
         platform::deleteFile(kScratchFile);
         return 0;
     }
+    if (dest.get()) dest.commit(false);
     for (const std::string& name : leaving) moveItemFiles(source, destination, name);
     SetFile(util::countPath(source), kept);
     if (!destination.empty()) addToCount(destination, static_cast<int64_t>(leaving.size()));
@@ -233,8 +216,8 @@ int MoveAllItems(std::string_view source, std::string_view destination) {
     const std::string sourceList = util::listPath(source);
     platform::UniqueFile list = platform::openFile(sourceList, "rb");
     if (!list) return 0;
-    Destination dest;
-    if (!dest.open(destination)) return 0;
+    util::ListAppender dest;
+    if (!dest.open(util::listPath(destination))) return 0;
     Record record;
     std::vector<std::string> moved;
     bool ok = true;
@@ -243,7 +226,7 @@ int MoveAllItems(std::string_view source, std::string_view destination) {
         ok = writeRecord(dest.get(), record);
     }
     list.reset();
-    if (!ok || !dest.commit()) {
+    if (!ok || !dest.commit(true)) {
         dest.rollBack();
         return 0;
     }

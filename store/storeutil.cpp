@@ -4,6 +4,8 @@
 #include "store/lines.h"
 #include "store/torvakit.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <limits>
 
@@ -133,6 +135,54 @@ uint64_t resolveRow(std::FILE* index, int32_t row) {
 
 bool indexOrdinal(std::FILE* index, int32_t row, uint64_t& ordinal) {
     return readIndexField(index, row, kIndexOrdinalOffset, ordinal);
+}
+
+bool ListAppender::open(std::string_view listPath) {
+    rollBack();
+    m_file = std::fopen(platform::resolvePath(listPath).c_str(), "a+b");
+    if (!m_file || std::fseek(m_file, 0, SEEK_END) != 0) {
+        rollBack();
+        return false;
+    }
+    m_oldSize = m_recordStart = std::ftell(m_file);
+    if (m_oldSize > 0) {
+        std::fseek(m_file, -1, SEEK_END);
+        const bool unfinished = std::fgetc(m_file) != '\n';
+        std::fseek(m_file, 0, SEEK_END);
+        if (unfinished) {
+            if (!writeAll(m_file, "\r\n")) {
+                rollBack();
+                return false;
+            }
+            m_recordStart += 2;
+        }
+    }
+    return m_oldSize >= 0;
+}
+
+bool ListAppender::flush(bool sync) {
+    if (!m_file) return false;
+    return sync ? platform::syncFile(m_file) : std::fflush(m_file) == 0;
+}
+
+bool ListAppender::commit(bool sync) {
+    if (!flush(sync)) {
+        rollBack();
+        return false;
+    }
+    const bool closed = std::fclose(m_file) == 0;
+    m_file = nullptr;
+    return closed;
+}
+
+void ListAppender::rollBack() {
+    if (!m_file) return;
+    std::fflush(m_file);
+    if (ftruncate(fileno(m_file), static_cast<off_t>(m_oldSize)) != 0) {
+        // Nothing more can be done; the caller reports the failure.
+    }
+    std::fclose(m_file);
+    m_file = nullptr;
 }
 
 bool writeAll(std::FILE* file, std::string_view text) {

@@ -87,6 +87,35 @@ uint64_t resolveRow(std::FILE* index, int32_t row);
 // false when the index cannot be read there.
 bool indexOrdinal(std::FILE* index, int32_t row, uint64_t& ordinal);
 
+// A list opened for appending records. A list whose last line lacks its end
+// (cut off by a full disk or written by another program) first gets CR LF, so
+// the new records start on a line of their own. A failed append is cut back
+// to the list's old length, so a record is either whole or absent.
+class ListAppender {
+public:
+    ListAppender() = default;
+    ListAppender(const ListAppender&) = delete;
+    ListAppender& operator=(const ListAppender&) = delete;
+    ~ListAppender() { rollBack(); }
+
+    bool open(std::string_view listPath);
+    std::FILE* get() const { return m_file; }
+    // Where the first appended record begins.
+    int64_t recordStart() const { return m_recordStart; }
+    // Flushes (and with sync, syncs to disk), keeping the list open so that
+    // a later failure can still roll back; false when that failed.
+    bool flush(bool sync);
+    // Flushes and closes; on failure rolls back.
+    bool commit(bool sync);
+    // Cuts the list back to its old length and closes it.
+    void rollBack();
+
+private:
+    std::FILE* m_file = nullptr;
+    int64_t m_oldSize = 0;
+    int64_t m_recordStart = 0;
+};
+
 // Writes the whole text; false on a short write.
 bool writeAll(std::FILE* file, std::string_view text);
 

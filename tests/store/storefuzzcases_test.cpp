@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 using namespace torvakit;
@@ -79,4 +82,74 @@ TEST(DamagedFolders, ShortAndMissingFiles) {
         EXPECT_EQ(hasBody, 0);
     }
     EXPECT_EQ(SortList("in\\n.lst", 3), 2);
+}
+
+namespace {
+
+// Lets files grow only to `bytes` while it lives, as a full disk would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
+const std::string kHeader = "+OK\r\nFrom: Ann <a@b>\r\nSubject: s\r\n";
+
+}  // namespace
+
+TEST(DamagedFolders, AppendAfterCutOffLastLine) {
+    TempDir dir(true);
+    mkdir("in", 0777);
+    writeFile("in/N0000001.omh", kHeader);
+    writeFile("in/n.lst", "N0000000.omh\r\nU\r\nhalf a rec");
+    ASSERT_EQ(AppendToList("in\\N0000001.omh", "", "in\\n.lst", "in\\n.cnt", 'O'), 1);
+    const std::string list = readFile("in/n.lst");
+    EXPECT_EQ(list.substr(0, 43), "N0000000.omh\r\nU\r\nhalf a rec\r\nN0000001.omh\r\n");
+    EXPECT_EQ(UpdatePrevStatus("in\\n.lst", 'U'), 1);
+    EXPECT_EQ(readFile("in/n.lst").substr(43, 3), "U\r\n");
+}
+
+TEST(DamagedFolders, FullDiskLeavesWholeRecordsOnly) {
+    TempDir dir(true);
+    mkdir("in", 0777);
+    mkdir("bin", 0777);
+    writeFile("in/N0000001.omh", kHeader);
+    ASSERT_EQ(AppendToList("in\\N0000001.omh", "", "in\\n.lst", "in\\n.cnt", 'R'), 1);
+    const std::string list = readFile("in/n.lst");
+    writeFile("bin/n.lst", std::string(200, 'x') + "\r\n");
+    {
+        FileSizeLimit limit(list.size() + 20);
+        EXPECT_EQ(AppendToList("in\\N0000001.omh", "", "in\\n.lst", "in\\n.cnt", 'R'), 0);
+        EXPECT_EQ(readFile("in/n.lst"), list);  // no half record
+        // The destination list cannot take the record: nothing moves.
+        EXPECT_EQ(ExpireItems("in\\", "bin\\", 'R'), 0);
+    }
+    EXPECT_EQ(readFile("in/n.lst"), list);
+    EXPECT_EQ(readFile("bin/n.lst"), std::string(200, 'x') + "\r\n");
+    EXPECT_EQ(readFile("in/n.cnt"), "1\r\n");
+    EXPECT_FALSE(std::ifstream("OMAIL.TMP").good());
+}
+
+TEST(DamagedFolders, StatusAfterCrOnlyLineEnds) {
+    // Lines ended by CR alone are lines all the same: the status byte of the
+    // second record follows one.
+    TempDir dir(true);
+    mkdir("in", 0777);
+    const std::string list = "N0000000.omh\rS\ra\rr\rs\rd\r1\r-\r<i>\rN0000001.omh\rS\ra\rr\rs\rd\r1\r-\r<j>\r";
+    writeFile("in/n.lst", list);
+    writeFile("in/n.cnt", "2\r\n");
+    writeFile("in/n7.idx", "0000000031  0000000001\r\n0000000000  0000000000\r\n");
+    EXPECT_EQ(DeselectList("in\\", 7), 2);
+    std::string expected = list;
+    expected[13] = expected[44] = 'O';
+    EXPECT_EQ(readFile("in/n.lst"), expected);
 }

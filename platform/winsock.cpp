@@ -378,6 +378,13 @@ int wsRecv(SOCKET s, char* buffer, int len, int flags) {
     if (!rec->connected) return fail(WSAENOTCONN);
     ssize_t n = ::recv(rec->fd, buffer, static_cast<size_t>(len), flags | MSG_DONTWAIT);
     int err = errno;
+    if (n > 0) {
+        // Acknowledge at once. A server that writes a reply in pieces under
+        // Nagle's rule (a status line, then the data) waits for our ACK
+        // before the next piece, and a delayed ACK costs 40 ms per reply.
+        int one = 1;
+        ::setsockopt(rec->fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    }
     rec->readPosted = false;
     updateWatch(s, *rec);
     if (n >= 0) return static_cast<int>(n);

@@ -1,0 +1,88 @@
+#!/bin/bash
+# Mail retrieval speed beside fetchmail on the same mailbox, in the same run:
+# a real POP3 server (dovecot, started through scripts/lab on a free port)
+# holds COUNT messages of SIZE_KB kilobytes; our whole retrieval machine
+# (logon, RETR, filing into the inbox with its list record, DELE, QUIT)
+# empties it, the mailbox is filled again, and `fetchmail --bsmtp FILE`
+# empties it. ROUNDS rounds, alternating who goes first.
+#
+#   bench/retrieve_vs_fetchmail.sh BUILD_DIR [COUNT] [SIZE_KB] [ROUNDS]
+#
+# BUILD_DIR holds bin/mainlist_bench (configure with -DOMAIL_BUILD_BENCH=ON).
+# Needs root, dovecot (scripts/packages/servers.txt) and fetchmail.
+# BENCH_TMP (default /tmp) holds both programs' output: our data directory
+# and fetchmail's BSMTP file, so both write to the same file system.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:?usage: retrieve_vs_fetchmail.sh BUILD_DIR [COUNT] [SIZE_KB] [ROUNDS]}
+count=${2:-1000}
+size_kb=${3:-20}
+rounds=${4:-3}
+bench=$build/bin/mainlist_bench
+[ -x "$bench" ] || { echo "no $bench" >&2; exit 2; }
+command -v fetchmail > /dev/null || { echo "fetchmail is not installed" >&2; exit 2; }
+
+tmp=${BENCH_TMP:-/tmp}
+lab=/tmp/omail-retrieve-lab-$$
+work=$tmp/omail-retrieve-work-$$
+export OMAIL_BENCH_DIR=$tmp/omail-retrieve-data-$$
+mkdir -p "$work"
+cleanup() {
+    bash "$root/scripts/lab/lab.sh" stop "$lab" > /dev/null 2>&1 || true
+    rm -rf "$lab" "$work" "$OMAIL_BENCH_DIR-retrieve"
+}
+trap cleanup EXIT
+LAB_WITHOUT="smtp nntp" bash "$root/scripts/lab/lab.sh" start "$lab" > /dev/null
+# shellcheck disable=SC1091
+. "$lab/lab.env"
+
+fill() {
+    bash "$root/scripts/lab/lab.sh" reset-pop3 "$lab"
+    python3 - "$POP3_MAILDIR/new" "$count" "$size_kb" <<'PY'
+import sys
+folder, count, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]) * 1024
+line = ("0123456789abcdefghijklmnopqrstuvwxyz" * 3)[:75] + "\n"
+body = line * (size // len(line))
+for n in range(1, count + 1):
+    with open(f"{folder}/1700000000.{n}.bench", "w") as f:
+        f.write(f"From: Sender {n % 13} <s{n % 13}@lab.test>\nTo: testuser@lab.test\n"
+                f"Subject: bench message {n}\nDate: Mon, 7 Dec 2026 10:00:00 +0000\n"
+                f"Message-ID: <bench{n}@lab.test>\n\n{body}")
+PY
+    chown -R 4242:4242 "$POP3_MAILDIR"
+}
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+run_ours() {
+    local t0 t1 out
+    t0=$(now_ms)
+    out=$("$bench" retrieve "127.0.0.1:$POP3_PORT" "$POP3_USER" "$POP3_PASS")
+    t1=$(now_ms)
+    echo "omail     $((t1 - t0)) ms   ($out)"
+}
+
+run_fetchmail() {
+    local t0 t1 rc=$work/fetchmailrc
+    # No TLS on the lab server: fetchmail must not try STLS.
+    printf 'set no syslog\npoll 127.0.0.1 service %s protocol pop3 auth password user "%s" password "%s" is "%s" here sslproto ""\n' \
+        "$POP3_PORT" "$POP3_USER" "$POP3_PASS" "$(id -un)" > "$rc"
+    chmod 600 "$rc"
+    rm -f "$work/out.bsmtp"
+    t0=$(now_ms)
+    fetchmail -f "$rc" --all --nokeep --bsmtp "$work/out.bsmtp" --silent > "$work/fetchmail.log" 2>&1 || true
+    t1=$(now_ms)
+    echo "fetchmail $((t1 - t0)) ms   ($(grep -c '^MAIL FROM' "$work/out.bsmtp" 2>/dev/null || echo 0) messages in the BSMTP file)"
+}
+
+echo "mailbox: $count messages of $size_kb KB on dovecot 127.0.0.1:$POP3_PORT; output under $tmp ($(stat -f -c %T "$tmp"))"
+for r in $(seq 1 "$rounds"); do
+    if [ $((r % 2)) -eq 1 ]; then
+        fill; run_ours; left=$(find "$POP3_MAILDIR/new" "$POP3_MAILDIR/cur" -type f | wc -l)
+        fill; run_fetchmail
+    else
+        fill; run_fetchmail
+        fill; run_ours; left=$(find "$POP3_MAILDIR/new" "$POP3_MAILDIR/cur" -type f | wc -l)
+    fi
+    echo "  (round $r: $left messages left on the server after ours)"
+done

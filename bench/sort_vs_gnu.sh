@@ -26,6 +26,7 @@ for loc in C en_US.UTF-8; do
     t1=$(now)
     gnu=$(( (t1 - t0) / 1000000 ))
     ms=$(echo "$ours" | awk '{printf "%d", $4 * 1000}')
+    cpu=$(echo "$ours" | awk '{printf "%d", $10 * 1000}')
     rss=$(echo "$ours" | awk '{print $6}')
-    echo "$loc: SortList ${ms} ms (peak ${rss} KB), GNU sort ${gnu} ms, ratio SortList/GNU $(awk -v a="$ms" -v b="$gnu" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}')"
+    echo "$loc: SortList ${ms} ms (cpu ${cpu} ms, peak ${rss} KB), GNU sort ${gnu} ms, ratio SortList/GNU $(awk -v a="$ms" -v b="$gnu" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}')"
 done

@@ -188,8 +188,10 @@ int sortOnceCommand(const std::string& dir, int type) {
     getrusage(RUSAGE_SELF, &usage);
     struct stat st{};
     stat((dir + "/n.lst").c_str(), &st);
-    std::printf("records %d seconds %.3f peak_rss_kb %ld list_kb %lld\n", written, seconds,
-                usage.ru_maxrss, static_cast<long long>(st.st_size / 1024));
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    std::printf("records %d seconds %.3f peak_rss_kb %ld list_kb %lld cpu_seconds %.3f\n", written,
+                seconds, usage.ru_maxrss, static_cast<long long>(st.st_size / 1024), cpu);
     return written < 0 ? 1 : 0;
 }
 

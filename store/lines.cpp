@@ -1,5 +1,6 @@
 #include "store/lines.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace torvakit::lines {
@@ -53,8 +54,9 @@ bool nextLine(std::string_view data, std::size_t& pos, std::string_view& line) {
         return false;
     }
     const std::size_t start = pos;
+    const std::size_t limit = std::min(data.size(), start + kMaxLine);
     std::size_t i = pos;
-    while (i < data.size() && data[i] != '\n' && data[i] != '\r' && i - start < kMaxLine) ++i;
+    while (i < limit && data[i] != '\n' && data[i] != '\r') ++i;
     line = data.substr(start, i - start);
     if (i == data.size()) {
         pos = i;

@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -32,11 +33,22 @@ constexpr char kOriginalMark = '1';
 constexpr char kReplyFlag = '2';
 
 struct Entry {
+    uint64_t prefix;        // the key's first bytes, big-endian, zero-padded
     std::size_t keyOffset;  // into the key pool
     std::size_t keyLength;
     uint64_t listOffset;
     uint32_t ordinal;
 };
+
+// The first eight bytes of a key as a number that orders like the bytes; a
+// shorter key is padded with zero bytes, which keeps that order. Most
+// comparisons are decided here without touching the pool.
+uint64_t keyPrefix(std::string_view key) {
+    uint64_t prefix = 0;
+    for (std::size_t i = 0; i < sizeof prefix; ++i)
+        prefix = (prefix << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+    return prefix;
+}
 
 // Whether the collation in effect orders strings by their bytes.
 bool byteOrderCollation() {
@@ -46,14 +58,20 @@ bool byteOrderCollation() {
     return n == sizeof kProbe - 1 && std::memcmp(out, kProbe, n) == 0;
 }
 
-bool readWhole(std::string_view path, std::string& data) {
+// The whole file in one block (not zero-filled first: it is read over at once).
+struct WholeFile {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+    std::string_view view() const { return {bytes.get(), size}; }
+};
+
+bool readWhole(std::string_view path, WholeFile& data) {
     platform::UniqueFile file = platform::openFile(path, "rb");
     if (!file) return false;
     const int64_t size = platform::fileSize(path);
     if (size < 0) return false;
-    data.resize(static_cast<std::size_t>(size));
-    const std::size_t got = std::fread(data.data(), 1, data.size(), file.get());
-    data.resize(got);
+    data.bytes = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size) + 1);
+    data.size = std::fread(data.bytes.get(), 1, static_cast<std::size_t>(size), file.get());
     return !std::ferror(file.get());
 }
 
@@ -68,27 +86,63 @@ std::string_view significantDigits(std::string_view line) {
     return line.substr(i, end - i);
 }
 
+// All keys one after another in one block, grown by doubling and never
+// zero-filled (every byte is written before it is read).
+class KeyPool {
+public:
+    explicit KeyPool(std::size_t capacity) { reserve(capacity); }
+    std::size_t size() const { return m_size; }
+    const char* data() const { return m_bytes.get(); }
+    // Room for n more bytes at the end; commit() how many were used.
+    char* room(std::size_t n) {
+        if (m_size + n > m_capacity) reserve(std::max(m_capacity * 2, m_size + n));
+        return m_bytes.get() + m_size;
+    }
+    void commit(std::size_t n) { m_size += n; }
+    void append(std::string_view text) {
+        std::memcpy(room(text.size()), text.data(), text.size());
+        commit(text.size());
+    }
+    void append(char c) { append(std::string_view(&c, 1)); }
+
+private:
+    void reserve(std::size_t capacity) {
+        auto bigger = std::make_unique_for_overwrite<char[]>(capacity + 1);
+        if (m_size) std::memcpy(bigger.get(), m_bytes.get(), m_size);
+        m_bytes = std::move(bigger);
+        m_capacity = capacity;
+    }
+    std::unique_ptr<char[]> m_bytes;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
+};
+
+// Collated keys are several times longer than their text.
+constexpr std::size_t kCollatedGrowth = 4;
+
 class KeyBuilder {
 public:
-    KeyBuilder(bool numeric, bool appendDate, std::size_t expected)
-        : m_numeric(numeric), m_appendDate(appendDate), m_byteOrder(byteOrderCollation()) {
-        m_pool.reserve(expected);
-    }
+    KeyBuilder(bool numeric, bool appendDate, std::size_t listSize, std::size_t records)
+        : m_numeric(numeric),
+          m_appendDate(appendDate),
+          m_byteOrder(numeric || byteOrderCollation()),
+          m_pool(m_byteOrder ? listSize + records * 2 : listSize * kCollatedGrowth) {}
 
-    // Adds the key of one record to the pool and returns where it lies.
+    // Adds the key of one record to the pool and notes where it lies.
     void add(std::string_view keyLine, std::string_view date, Entry& entry) {
         entry.keyOffset = m_pool.size();
         if (m_numeric) {
-            m_pool += significantDigits(keyLine);
+            m_pool.append(significantDigits(keyLine));
         } else {
             m_text.assign(keyLine);
             util::lowerAscii(m_text);
             const bool reply = m_text.compare(0, kReplyPrefix.size(), kReplyPrefix) == 0;
             if (reply) m_text.erase(0, kReplyPrefix.size());
             m_byteOrder ? addBytes(reply) : addCollated(reply);
-            if (m_appendDate) m_pool += date;
+            if (m_appendDate) m_pool.append(date);
         }
         entry.keyLength = m_pool.size() - entry.keyOffset;
+        entry.prefix = m_numeric ? 0 : keyPrefix(key(entry));
     }
 
     std::string_view key(const Entry& e) const { return {m_pool.data() + e.keyOffset, e.keyLength}; }
@@ -96,37 +150,39 @@ public:
 
 private:
     void addBytes(bool reply) {
-        m_pool += m_text;
-        if (reply) m_pool += kReplyMark;
+        m_pool.append(m_text);
+        if (reply) m_pool.append(kReplyMark);
     }
 
     void addCollated(bool reply) {
         // strxfrm stops at a NUL, as the collation itself would.
-        const std::size_t at = m_pool.size();
-        std::size_t room = m_text.size() * 4 + 16;
+        std::size_t room = m_text.size() * kCollatedGrowth * 2 + 16;
         for (;;) {
-            m_pool.resize(at + room);
-            const std::size_t n = std::strxfrm(m_pool.data() + at, m_text.c_str(), room);
+            const std::size_t n = std::strxfrm(m_pool.room(room), m_text.c_str(), room);
             if (n < room) {
-                m_pool.resize(at + n);
+                m_pool.commit(n);
                 break;
             }
             room = n + 1;
         }
-        m_pool += '\0';
-        m_pool += reply ? kReplyFlag : kOriginalMark;
+        m_pool.append('\0');
+        m_pool.append(reply ? kReplyFlag : kOriginalMark);
     }
 
     bool m_numeric;
     bool m_appendDate;
     bool m_byteOrder;
     std::string m_text;  // reused for every record
-    std::string m_pool;
+    KeyPool m_pool;
 };
 
-bool keyLess(std::string_view a, std::string_view b, bool numeric) {
-    if (numeric && a.size() != b.size()) return a.size() < b.size();
-    return a < b;
+// Orders entries by key, equal keys by their place in the list.
+bool entryLess(const Entry& a, const Entry& b, const KeyBuilder& keys) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    const std::string_view ka = keys.key(a), kb = keys.key(b);
+    if (keys.numeric() && ka.size() != kb.size()) return ka.size() < kb.size();
+    const int order = ka.compare(kb);
+    return order != 0 ? order < 0 : a.ordinal < b.ordinal;
 }
 
 void collectKeys(std::string_view data, int32_t linesPerRecord, int32_t keyLine,
@@ -147,9 +203,9 @@ void collectKeys(std::string_view data, int32_t linesPerRecord, int32_t keyLine,
 }
 
 bool writeIndex(std::string_view indexPath, const std::vector<Entry>& entries) {
-    std::string out;
-    out.resize(entries.size() * util::kIndexRecordSize);
-    char* p = out.data();
+    const std::size_t total = entries.size() * util::kIndexRecordSize;
+    auto out = std::make_unique_for_overwrite<char[]>(total + 1);
+    char* p = out.get();
     char record[util::kIndexRecordSize + 8];
     for (const Entry& e : entries) {
         std::snprintf(record, sizeof record, "%010llu  %010llu\r\n",
@@ -165,31 +221,29 @@ bool writeIndex(std::string_view indexPath, const std::vector<Entry>& entries) {
     }
     platform::UniqueFile file = platform::openFile(indexPath, "wb");
     if (!file) return false;
-    const bool ok = util::writeAll(file.get(), out) && std::fclose(file.release()) == 0;
+    const bool ok = util::writeAll(file.get(), std::string_view(out.get(), total)) &&
+                    std::fclose(file.release()) == 0;
     if (!ok) platform::deleteFile(indexPath);
     return ok;
 }
 
 int sortRecords(std::string_view listPath, int32_t linesPerRecord, int32_t keyLine, bool numeric,
                 std::string_view indexPath, int32_t count) {
-    std::string data;
+    WholeFile data;
     if (!readWhole(listPath, data)) return -1;
     // A record takes at least one byte a line; a count beyond what the list
     // could hold comes from a damaged count file and would only add empty
     // records at its end.
-    const std::size_t possible = data.size() / static_cast<std::size_t>(linesPerRecord) + 1;
+    const std::size_t possible = data.size / static_cast<std::size_t>(linesPerRecord) + 1;
     const std::size_t records = std::min(static_cast<std::size_t>(count), possible);
     const bool appendDate = linesPerRecord > 1 && keyLine != util::kSortableDateLine &&
                             keyLine != util::kSizeLine;
     std::vector<Entry> entries(records);
-    KeyBuilder keys(numeric, appendDate, data.size() + records * 2);
-    collectKeys(data, linesPerRecord, keyLine, entries, keys);
-    data = std::string();  // the keys are all in the pool now
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-        const std::string_view ka = keys.key(a), kb = keys.key(b);
-        if (ka != kb) return keyLess(ka, kb, numeric);
-        return a.ordinal < b.ordinal;
-    });
+    KeyBuilder keys(numeric, appendDate, data.size, records);
+    collectKeys(data.view(), linesPerRecord, keyLine, entries, keys);
+    data = WholeFile();  // the keys are all in the pool now
+    std::sort(entries.begin(), entries.end(),
+              [&keys](const Entry& a, const Entry& b) { return entryLess(a, b, keys); });
     if (!writeIndex(indexPath, entries)) return -1;
     return static_cast<int>(entries.size());
 }

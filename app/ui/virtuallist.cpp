@@ -18,6 +18,7 @@ VirtualList::VirtualList(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     connect(horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &VirtualList::onIndicatorChanged);
     setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -105,6 +105,10 @@ class WrapWriter {
 public:
     explicit WrapWriter(std::FILE* out) : m_out(out) {}
     size_t column() const { return m_column; }
+    // Ends a line left open by a long word's last piece at the end of the file.
+    void finishLine() {
+        if (m_column > 0) newLine();
+    }
 
     void put(const Chunk& chunk) {
         std::string_view text = chunk.text;
@@ -216,6 +220,7 @@ int wordwrapfile(std::string_view source, std::string_view destination) {
         // last line keeps to 80 columns too; an empty one writes nothing.
         if (chunk.end == ChunkEnd::EndOfFile) {
             if (!chunk.text.empty()) writer.put(chunk);
+            writer.finishLine();
             break;
         }
         writer.put(chunk);

@@ -68,6 +68,9 @@ TEST(WordWrap, TheLastLineWithoutLineEndIsWrappedToo) {
     TempDir dir(true);
     std::string line = words({70, 20});
     EXPECT_EQ(wrap(line), line.substr(0, 70) + "\r\n" + line.substr(71) + "\r\n");
+    // A long word whose last piece fills its line right at the end of the file.
+    EXPECT_EQ(wrap("ab " + std::string(159, 'w')),
+              "ab\r\n" + std::string(79, 'w') + "\r\n" + std::string(80, 'w') + "\r\n");
 }
 
 TEST(WordWrap, MissingFiles) {

@@ -96,10 +96,10 @@ struct Window {
         form.close();
         gen = nullptr;
     }
-    // Lays the list out (the view does that on its next event round) and
-    // draws the visible rows at once.
+    // Lays the list out (the view would do that on its next event round)
+    // and draws the visible rows once, at once.
     void drawNow() {
-        QApplication::processEvents();
+        form.databox->doItemsLayout();
         form.databox->viewport()->repaint();
     }
     std::string index() { return form.folderPath() + "n7.idx"; }

@@ -6,7 +6,7 @@
 # what it fetched). Then the engine's peak memory for one 50 MB message
 # against one of SIZE bytes.
 #
-# usage: bench/pop3_vs_fetchmail.sh BUILD_DIR [COUNT] [SIZE]
+# usage: [ROUNDS=3] bench/pop3_vs_fetchmail.sh BUILD_DIR [COUNT] [SIZE]
 #   BUILD_DIR holds bin/net_bench (configure with -DOMAIL_BUILD_BENCH=ON).
 # Needs root, scripts/packages/servers.txt and bench.txt (scripts/deps.sh servers bench).
 set -euo pipefail
@@ -14,6 +14,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:?usage: $0 BUILD_DIR [COUNT] [SIZE]}" && pwd)
 COUNT=${2:-1000}
 SIZE=${3:-20480}
+ROUNDS=${ROUNDS:-3}
 NETBENCH=$BUILD/bin/net_bench
 LABSH=$here/scripts/lab/lab.sh
 [ -x "$NETBENCH" ] || { echo "no $NETBENCH" >&2; exit 1; }
@@ -48,24 +49,41 @@ fill() {
 remaining() { find "$POP3_MAILDIR/new" "$POP3_MAILDIR/cur" -type f | wc -l; }
 now() { date +%s.%N; }
 
-fill "$COUNT" "$SIZE"
-engine=$(cd "$WORK" && "$NETBENCH" --pop3 "127.0.0.1:$POP3_PORT" "$POP3_USER" "$POP3_PASS")
-sleep 0.5
-echo "engine:    $engine (left on server: $(remaining))"
-small_rss=$(echo "$engine" | sed 's/.*peak_rss_kb=//')
-
-fill "$COUNT" "$SIZE"
 cat > "$top/fetchmailrc" <<RC
 poll 127.0.0.1 with protocol pop3 and port $POP3_PORT
     user "$POP3_USER" there with password "$POP3_PASS" is root here options fetchall sslproto ""
 RC
 chmod 600 "$top/fetchmailrc"
-start=$(now)
-HOME=$WORK fetchmail -f "$top/fetchmailrc" --bsmtp "$WORK/out.bsmtp" --nosyslog --silent --nodetach || true
-end=$(now)
-sleep 0.5
-fm=$(awk -v a="$start" -v b="$end" -v n="$COUNT" 'BEGIN { s = b - a; printf "messages=%d seconds=%.3f messages_per_second=%.1f", n, s, n / s }')
-echo "fetchmail: pop3 $fm (left on server: $(remaining), bsmtp file $(stat -c %s "$WORK/out.bsmtp") bytes)"
+
+# Alternate the two so that a busy machine slows both alike; report each run
+# and the median.
+engine_times=()
+fetchmail_times=()
+for round in $(seq 1 "$ROUNDS"); do
+    fill "$COUNT" "$SIZE"
+    engine=$(cd "$WORK" && "$NETBENCH" --pop3 "127.0.0.1:$POP3_PORT" "$POP3_USER" "$POP3_PASS")
+    sleep 0.5
+    echo "round $round engine:    $engine (left on server: $(remaining))"
+    engine_times+=("$(echo "$engine" | sed 's/.*seconds=\([0-9.]*\).*/\1/')")
+    small_rss=$(echo "$engine" | sed 's/.*peak_rss_kb=//')
+
+    fill "$COUNT" "$SIZE"
+    rm -f "$WORK/out.bsmtp"
+    start=$(now)
+    HOME=$WORK fetchmail -f "$top/fetchmailrc" --pidfile "$WORK/fetchmail.pid" --bsmtp "$WORK/out.bsmtp" \
+        --nosyslog --silent --nodetach 2> /dev/null || true
+    end=$(now)
+    sleep 0.5
+    seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+    echo "round $round fetchmail: seconds=$seconds (left on server: $(remaining)," \
+         "bsmtp file $(stat -c %s "$WORK/out.bsmtp" 2>/dev/null || echo 0) bytes)"
+    fetchmail_times+=("$seconds")
+done
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+em=$(median "${engine_times[@]}")
+fm=$(median "${fetchmail_times[@]}")
+awk -v e="$em" -v f="$fm" -v n="$COUNT" 'BEGIN {
+    printf "median of runs: engine %.3f s (%.1f messages/s), fetchmail %.3f s (%.1f messages/s)\n", e, n / e, f, n / f }'
 
 fill 1 $((50 * 1024 * 1024))
 big=$(cd "$WORK" && "$NETBENCH" --pop3 "127.0.0.1:$POP3_PORT" "$POP3_USER" "$POP3_PASS")

@@ -27,6 +27,7 @@ namespace platform {
 namespace {
 
 thread_local int t_lastError = 0;
+constexpr size_t kMaxDrainOnClose = 1 << 20;
 
 int fail(int code) {
     t_lastError = code;
@@ -398,8 +399,12 @@ int closesocket(SOCKET s) {
     if ((rec.watchRead || rec.watchWrite) && eventLoop()) eventLoop()->unwatchFd(rec.fd);
     // Unread input would turn the close into a reset, which may destroy the
     // last command still on its way (a POP3 QUIT that commits deletions).
+    // A server still streaming a long reply is cut off after a bounded read.
     char sink[4096];
-    while (::recv(rec.fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    for (size_t drained = 0; drained < kMaxDrainOnClose;) {
+        ssize_t n = ::recv(rec.fd, sink, sizeof sink, MSG_DONTWAIT);
+        if (n <= 0) break;
+        drained += static_cast<size_t>(n);
     }
     ::close(rec.fd);
     sockets().erase(it);

@@ -231,6 +231,15 @@ void MainformTest::columnTitlesFollowTheShownFolder() {
     QCOMPARE(titles(), QStringList({" author", " recipient", " subject", " date", " size"}));
     QVERIFY(s.w.newsbox->selectedItems().isEmpty());
     QCOMPARE(QString::fromStdString(s.w.folderPath()), QString::fromStdString(m_dir->path() + "/sent/"));
+    // A group missing from the subscription file shows nothing, not some other folder.
+    writeFile("subscr.lst", "comp.misc\r\nalt.test\r\n");
+    s.w.reloadNewsgroups();
+    QCOMPARE(s.w.newsbox->count(), 2);
+    QCOMPARE(s.w.newsbox->item(0)->text(), QString("alt.test"));
+    s.w.newsbox->setCurrentRow(1);
+    QVERIFY(s.w.folderPath().empty());
+    QCOMPARE(s.w.itemCount, 0);
+    QVERIFY(s.text(0, 2).isEmpty());
 }
 
 void MainformTest::anEmptyFolderShowsOneBlankRow() {
@@ -383,6 +392,8 @@ void MainformTest::theCaptionFollowsTheClickedRow() {
     s.w.reloadList();
     QCOMPARE(s.w.currentItem, -1);
     QCOMPARE(s.w.databox->selectedCount(), 0);
+    QTest::keyClick(s.w.databox, Qt::Key_X);  // "x" closes the window
+    QVERIFY(!s.w.isVisible());
 }
 
 void MainformTest::theCurrentBodyPathShrinksAMultiSelection() {

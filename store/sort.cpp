@@ -100,6 +100,7 @@ public:
     }
     void commit(std::size_t n) { m_size += n; }
     void append(std::string_view text) {
+        if (text.empty()) return;
         std::memcpy(room(text.size()), text.data(), text.size());
         commit(text.size());
     }

@@ -139,8 +139,9 @@ int MakeFileNames(std::string_view numberFile, std::string& headerName, std::str
 // missing (size untouched).
 int StatFileSize(std::string_view path, uint32_t& size);
 // Adds the record of an item whose files are in place to the list and one to
-// the count. 1, or 0 when the header file or the list cannot be opened or the
-// count cannot be written.
+// the count. 1, or 0 when the header file or the list cannot be opened, the
+// record cannot be written (the list keeps its old length) or the count
+// cannot be written (the record stays).
 int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::string_view listPath,
                  std::string_view countPath, char status);
 // Rewrites the status of the record added by the most recent AppendToList of

@@ -14,13 +14,15 @@
 # ports are picked. Needs root (dovecot and smtpd start as root and drop
 # privileges; INN runs as news) and the packages of scripts/packages/servers.txt.
 # Only one OpenSMTPD can run per machine (its queue and control socket are
-# fixed), so only one lab at a time runs its SMTP server.
+# fixed): a lab that wants one waits (up to 5 minutes) until the SMTP server
+# of another lab has stopped.
 set -euo pipefail
 
 MAIL_UID=4242
 POP3_USER=testuser
 POP3_PASS=testpass
 INNBIN=/usr/lib/news/bin
+SMTPD_LOCK=/run/omail-lab-smtpd.lock
 
 die() { echo "lab: $*" >&2; exit 1; }
 
@@ -110,9 +112,15 @@ listen on 127.0.0.1 port $SMTP_PORT hostname mail.lab.test
 action "lab" maildir "$d/Maildir" virtual <vusers> userbase <lusers>
 match from any for any action "lab"
 EOF
-    if [ -S /run/smtpd.sock ] && pgrep -x smtpd > /dev/null; then
-        die "another OpenSMTPD is running (only one per machine)"
-    fi
+    # One OpenSMTPD per machine: labs take turns. The lock is held by the
+    # smtpd process itself (it inherits the descriptor), so it is released
+    # when that server ends, whichever lab.sh stops it.
+    exec 9> "$SMTPD_LOCK"
+    flock -w 300 9 || die "another lab's OpenSMTPD kept running"
+    local pid
+    for pid in $(pgrep -x smtpd || true); do
+        alive "$pid" && die "an OpenSMTPD that is no lab's is running (pid $pid)"
+    done
     rm -f /run/smtpd.sock
     # Mail queued by an earlier run must not be delivered into this lab.
     for q in incoming queue temporary corrupt purge offline; do
@@ -120,6 +128,7 @@ EOF
     done
     setsid smtpd -d -f "$d/smtpd.conf" > "$d/smtpd.log" 2>&1 < /dev/null &
     echo $! > "$d/smtpd.pid"
+    exec 9>&-
     wait_greeting "$SMTP_PORT" "220" smtpd
 }
 

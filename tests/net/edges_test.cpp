@@ -89,8 +89,10 @@ TEST_F(Edges, HostNameIsLookedUpAndPortSuffixHonoured) {
     finish(server);
 }
 
+// A name with an empty label fails inside the resolver, so no DNS query
+// leaves the machine.
 TEST_F(Edges, UnknownHostIsReported) {
-    s.open("no-such-host.invalid", netwire::kServerPop3);
+    s.open("no..such.host", netwire::kServerPop3);
     EXPECT_EQ(s.next().text, "host unknown");
     EXPECT_TRUE(s.settle());
 }

@@ -184,7 +184,7 @@ TEST_F(WinSock, LookupsCompleteFailAndCancel) {
     HostEntry found, missing, cancelled;
     cancelled.name = "untouched";
     AsyncHandle h1 = WSAAsyncGetHostByName(&window, kNotify, "localhost", found);
-    AsyncHandle h2 = WSAAsyncGetHostByName(&window, kNotify, "no-such-host.invalid", missing);
+    AsyncHandle h2 = WSAAsyncGetHostByName(&window, kNotify, "no..such.host", missing);
     AsyncHandle h3 = WSAAsyncGetHostByName(&window, kNotify, "localhost", cancelled);
     ASSERT_TRUE(h1 && h2 && h3);
     EXPECT_EQ(WSACancelAsyncRequest(h3), 0);

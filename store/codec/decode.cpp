@@ -8,7 +8,9 @@
 #include "store/codec/decode.h"
 #include "store/codec/fileio.h"
 
+#include <algorithm>
 #include <cctype>
+#include <optional>
 
 namespace torvakit {
 namespace codec {
@@ -82,24 +84,28 @@ bool isUuEnd(std::string_view line) {
     return line.size() != expected && line.size() != expected + 1;
 }
 
+// A uuencoded data line: only characters of the uuencode range (space to
+// "`"; text nearly always holds a lower-case letter) and as long as its
+// length character says, allowing for a check character or two at the end.
 bool isWellFormedUu(std::string_view line) {
     if (line.empty()) return false;
     size_t expected = uuEncodedLength(uuDeclaredLength(line));
-    return line.size() == expected || line.size() == expected + 1;
+    if (line.size() < expected || line.size() > expected + 2) return false;
+    return std::all_of(line.begin(), line.end(), [](char c) { return c >= ' ' && c <= '`'; });
 }
 
-// Strips quoting from a uuencoded line of an item whose quoting is not
-// known. A data line whose length character is ">" (30 bytes) or whose
-// quote was followed by it would lose that character to a plain strip, so
-// when the fully stripped line is not well formed, the longest well-formed
-// rest is taken instead.
-std::string_view stripUuData(std::string_view line, char quote) {
+// The data of a line in an item of a multi-item file, or nothing for a line
+// of text between the data (a part counter, a cut mark, a signature).
+// Quoting is stripped; a data line whose length character is ">" (30 bytes)
+// or a space would lose it to a plain strip, so when the fully stripped line
+// is not data, the longest rest that is data is taken instead.
+std::optional<std::string_view> uuDataLine(std::string_view line, char quote) {
     std::string_view stripped = line;
     size_t count = stripQuotes(stripped, quote, kStripAll);
-    if (count == 0 || isWellFormedUu(stripped)) return stripped;
+    if (isWellFormedUu(stripped)) return stripped;
     for (size_t keep = 1; keep <= count; ++keep)
         if (isWellFormedUu(line.substr(count - keep))) return line.substr(count - keep);
-    return stripped;
+    return std::nullopt;
 }
 
 void writeUuLine(std::string_view line, OutFile& out) {
@@ -340,7 +346,7 @@ bool appendUuData(LineReader& reader, char quote, OutFile& out) {
         stripQuotes(stripped, quote, kStripAll);
         if (isUuEnd(stripped)) return true;
         if (stripped.empty() || startsWithNoCase(stripped, "BEGIN")) continue;
-        writeUuLine(stripUuData(line, quote), out);
+        if (auto data = uuDataLine(line, quote)) writeUuLine(*data, out);
     }
     return false;
 }

@@ -262,7 +262,9 @@ TEST_F(DecodeTest, MultiItemUuencodedFile) {
         return line;
     };
     writeFile("i1.omb", crlf({"first item text is not decoded", "begin 644 data.bin", uu(data.substr(0, 15))}));
-    writeFile("i2.omb", crlf({"BEGIN -- cut here --", "", uu(data.substr(15, 15))}));
+    // Text between the data of an item is not data.
+    writeFile("i2.omb", crlf({"BEGIN -- cut here --", "section 2 of 3 of file data.bin", "", uu(data.substr(15, 15)),
+                              "-- ", "Fred"}));
     // A quoted third item whose line has 30 bytes: its length character is ">".
     std::string thirty = std::string(30, 'Z');
     writeFile("i3.omb", crlf({"> " + uu(data.substr(30, 16)), "> " + uu(thirty), "> end"}));

@@ -82,6 +82,7 @@ TEST_F(InteropTest, UuencodeOutputDecodesWithOurDecoders) {
         EXPECT_EQ(rc, i == 0 ? 1 : i == 1 ? 1 : 2);
     }
     EXPECT_EQ(out, "DECODE\\photo.jpg");
+    EXPECT_TRUE(readFile("DECODE/photo.jpg") == data);
 }
 
 TEST_F(InteropTest, OurUuencodedPartsDecodeWithUudecode) {

@@ -63,7 +63,7 @@ void Transfers::onStatus(uintptr_t wParam, const char* text) {
 
 void Transfers::cancel(bool normalEnd) {
     netwire::AbortConnection();
-    if (m_cancelHook) m_cancelHook(normalEnd);
+    for (const auto& hook : m_cancelHooks) hook(normalEnd);
     m_host.unlockAfterTransfer();
     transferState = kIdle;
 }

@@ -115,9 +115,9 @@ public:
 
     // Completion messages of other transfers (news, delivery).
     void setCompletionHandler(uint32_t message, std::function<void(uintptr_t, intptr_t)> handler);
-    // Runs inside cancel, after the connection is closed and before the
-    // panes are unlocked (delivery filing, news flags).
-    void setCancelHook(std::function<void(bool normalEnd)> hook) { m_cancelHook = std::move(hook); }
+    // Hooks run inside cancel, in the order added, after the connection is
+    // closed and before the panes are unlocked (delivery filing, news flags).
+    void addCancelHook(std::function<void(bool normalEnd)> hook) { m_cancelHooks.push_back(std::move(hook)); }
 
     const std::string& dataDirectory() const { return m_dataDir; }
     // data directory + "/" + name
@@ -146,7 +146,7 @@ private:
     Host& m_host;
     std::string m_dataDir;
     std::map<uint32_t, std::function<void(uintptr_t, intptr_t)>> m_completions;
-    std::function<void(bool)> m_cancelHook;
+    std::vector<std::function<void(bool)>> m_cancelHooks;
 };
 
 }  // namespace transfer

@@ -394,8 +394,11 @@ TEST_F(RetrieveTest, AnAutomaticRunWithoutPasswordDoesNothing) {
 TEST_F(RetrieveTest, OtherTransfersGetTheirCompletionsAndTheCancelHook) {
     std::vector<uintptr_t> seen;
     transfers.setCompletionHandler(transfer::kDeliverMessage, [&](uintptr_t w, intptr_t) { seen.push_back(w); });
-    std::vector<bool> cancels;
-    transfers.setCancelHook([&](bool normal) { cancels.push_back(normal); });
+    std::vector<std::string> cancels;
+    transfers.addCancelHook([&](bool normal) { cancels.push_back(normal ? "first normal" : "first stopped"); });
+    transfers.addCancelHook([&](bool) {
+        cancels.push_back(host.unlocks == 0 ? "second before unlock" : "second after unlock");
+    });
     platform::PostMessage(&transfers, transfer::kDeliverMessage, 7, 0);
     // A mail completion while no retrieval runs is ignored.
     platform::PostMessage(&transfers, transfer::kMailMessage, 0, 0);
@@ -403,7 +406,7 @@ TEST_F(RetrieveTest, OtherTransfersGetTheirCompletionsAndTheCancelHook) {
     EXPECT_EQ(seen, std::vector<uintptr_t>{7});
     transfers.transferState = transfer::kSendingMail;
     transfers.userCancel();
-    EXPECT_EQ(cancels, std::vector<bool>{false});
+    EXPECT_EQ(cancels, (std::vector<std::string>{"first stopped", "second before unlock"}));
     EXPECT_EQ(transfers.transferState, transfer::kIdle);
 }
 

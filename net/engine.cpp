@@ -324,6 +324,13 @@ Fill fillQueue() {
                 return Fill::QueueFull;
             }
         }
+        if (std::ferror(f)) {
+            // A read error is no end of the file: the text would go out cut.
+            c.holdFlush = false;
+            c.sendCount = 0;
+            closeWithError(kCannotReadFile);
+            return Fill::Failed;
+        }
         closeFile();
         if (c.nextFile + 1 < c.fileCount) {
             ++c.nextFile;

@@ -340,6 +340,20 @@ TEST_F(SmtpEdges, MissingItemFilesAreReported) {
     finish(server);
 }
 
+TEST_F(SmtpEdges, UnreadableBodyAbortsInsteadOfSendingACutMessage) {
+    writeFile(dir.file("h.omh"), "To: x@y\r\nFrom: a@b\r\n");
+    ASSERT_TRUE(platform::createDirectory(dir.file("b.omb")));  // opens, but every read fails
+    auto steps = upToData("<a@b>", {"<x@y>"});
+    steps.push_back(SS::Hold());
+    SS server(steps);
+    connect(server, netwire::kServerSmtp, "connected to smtp server");
+    netwire::SendMailItem(kDoneMsg, "h.omh", "b.omb", "");
+    EXPECT_EQ(s.next().text, "cannot read file");
+    EXPECT_TRUE(s.settle());
+    server.finish();
+    EXPECT_EQ(server.received().find("\r\n.\r\n"), std::string::npos) << server.received();
+}
+
 // NNTP ----------------------------------------------------------------------
 
 TEST_F(Edges, NntpRefusedArticleKeepsConnection) {

@@ -77,6 +77,8 @@ public:
         if (m_started) run("stop");
         std::error_code ignored;
         fs::remove_all(m_dir, ignored);
+        // The lab's output is kept only when it did not start, to say why.
+        if (m_up) fs::remove(m_dir + ".log", ignored);
     }
 
 private:

@@ -19,6 +19,7 @@
 #include <climits>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace torvakit {
@@ -60,18 +61,60 @@ bool sameFolder(std::string_view a, std::string_view b) {
     return !b.empty() && canonicalFolder(a) == canonicalFolder(b);
 }
 
+// The item files of a folder. When many items leave at once the folder is
+// read once, so that items without a body (or without files at all) cost no
+// look-ups on disk; for a few items each file is looked up by itself.
+class FolderFiles {
+public:
+    static constexpr std::size_t kListFolderFrom = 256;
+
+    FolderFiles(std::string_view folder, std::size_t leaving) : m_folder(folder) {
+        if (leaving < kListFolderFrom) return;
+        m_listed = true;
+        for (std::string& name : platform::findFiles(folder, "*", false, true)) {
+            std::string lower = name;
+            util::lowerAscii(lower);
+            m_byLower.emplace(std::move(lower), std::move(name));
+        }
+    }
+
+    // The file's path as it is on disk, or empty when there is no such file.
+    std::string find(const std::string& name) const {
+        if (!m_listed) {
+            std::string path = m_folder + name;
+            return platform::fileExists(path) ? path : std::string();
+        }
+        std::string lower = name;
+        util::lowerAscii(lower);
+        const auto it = m_byLower.find(lower);
+        return it == m_byLower.end() ? std::string() : m_folder + it->second;
+    }
+
+private:
+    std::string m_folder;
+    bool m_listed = false;
+    std::unordered_map<std::string, std::string> m_byLower;
+};
+
 // Moves an item's header and body files, or deletes them without a destination.
-void moveItemFiles(std::string_view source, std::string_view destination, const std::string& name) {
+void moveItemFiles(const FolderFiles& files, std::string_view destination, const std::string& name) {
     if (!util::isPlainName(name)) return;  // a damaged record must not reach outside the folder
     const std::string body = util::withLastChar(name, 'b');
     for (const std::string& file : {name, body}) {
-        const std::string from = std::string(source) + file;
-        if (!platform::fileExists(from)) continue;
+        const std::string from = files.find(file);
+        if (from.empty()) continue;
         if (destination.empty())
             platform::deleteFile(from);
         else
             moveoverfile(from, std::string(destination) + file);
     }
+}
+
+// Moves or deletes the files of every item that left the folder.
+void moveAllItemFiles(std::string_view source, std::string_view destination,
+                      const std::vector<std::string>& names) {
+    const FolderFiles files(source, names.size());
+    for (const std::string& name : names) moveItemFiles(files, destination, name);
 }
 
 void addToCount(std::string_view folder, int64_t delta) {
@@ -134,7 +177,7 @@ int rewriteList(std::string_view source, std::string_view destination, const Sel
         return 0;
     }
     if (dest.get()) dest.commit(false);
-    for (const std::string& name : leaving) moveItemFiles(source, destination, name);
+    moveAllItemFiles(source, destination, leaving);
     SetFile(util::countPath(source), kept);
     if (!destination.empty()) addToCount(destination, static_cast<int64_t>(leaving.size()));
     return 1;
@@ -233,7 +276,7 @@ int MoveAllItems(std::string_view source, std::string_view destination) {
     addToCount(destination, static_cast<int64_t>(moved.size()));
     platform::deleteFile(sourceList);
     SetFile(util::countPath(source), 0);
-    for (const std::string& name : moved) moveItemFiles(source, destination, name);
+    moveAllItemFiles(source, destination, moved);
     return 1;
 }
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -300,4 +301,32 @@ TEST(Filters, HeaderValuesLowered) {
     EXPECT_EQ(group, "first@x");
     EXPECT_EQ(GetFilters("missing", from, replyTo, group), 0);
     EXPECT_TRUE(from.empty() && replyTo.empty() && group.empty());
+}
+
+TEST_F(Folders, ManyItemsLeaveAtOnce) {
+    // Enough items that the folder is read once instead of file by file;
+    // names stored in capitals and missing bodies must still be handled.
+    fill("in", std::vector<char>(300, 'R'));
+    for (int i = 0; i < 300; i += 3) {
+        char name[32];
+        std::snprintf(name, sizeof name, "in/N%07d", i);
+        rename((std::string(name) + ".omh").c_str(), (std::string(name) + ".OMH").c_str());
+        rename((std::string(name) + ".omb").c_str(), (std::string(name) + ".OMB").c_str());
+        std::snprintf(name, sizeof name, "in/N%07d.omb", i + 1);
+        std::remove(name);
+    }
+    writeFile("in/stray.txt", "not an item");
+    EXPECT_EQ(ExpireItems("in\\", "bin\\", 'R'), 1);
+    EXPECT_EQ(readFile("bin/n.cnt"), "300\r\n");
+    int headers = 0, bodies = 0;
+    for (const auto& e : std::filesystem::directory_iterator("bin")) {
+        const std::string ext = e.path().extension().string();
+        headers += ext == ".omh";
+        bodies += ext == ".omb";
+    }
+    EXPECT_EQ(headers, 300);
+    EXPECT_EQ(bodies, 200);
+    EXPECT_TRUE(exists("in/stray.txt"));
+    EXPECT_FALSE(exists("in/N0000000.OMH"));
+    EXPECT_EQ(readFile("in/n.lst"), "");
 }

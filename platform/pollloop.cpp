@@ -22,6 +22,7 @@ PollLoop::~PollLoop() {
 }
 
 void PollLoop::wake() {
+    if (m_wakePending.exchange(true)) return;
     uint64_t one = 1;
     ssize_t n = write(m_wakeFd, &one, sizeof one);
     (void)n;  // a full counter still wakes the loop
@@ -90,6 +91,9 @@ void PollLoop::runOnce(int timeoutMs) {
             uint64_t count;
             ssize_t r = read(m_wakeFd, &count, sizeof count);
             (void)r;
+            // Messages posted from now on need a new wake-up; those posted
+            // before are delivered below.
+            m_wakePending = false;
         }
         for (size_t i = 1; i < fds.size(); ++i) {
             if (!fds[i].revents) continue;

@@ -4,6 +4,7 @@
 
 #include "platform/messages.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -48,6 +49,9 @@ private:
     void fireDueTimers();
 
     int m_wakeFd = -1;
+    // Set while a wake-up is on its way, so a burst of posted messages
+    // costs one write to the descriptor, not one each.
+    std::atomic<bool> m_wakePending{false};
     bool m_quit = false;
     int m_nextTimer = 1;
     std::map<int, Watch> m_watches;

@@ -118,6 +118,18 @@ private:
     std::size_t m_capacity = 0;
 };
 
+// Numeric keys (digits without leading zeros) order by length, then by their
+// digits: the length in the top byte and the first seven digits below it give
+// the same order. Lengths from 255 on all share one prefix, which leaves the
+// decision to the full comparison.
+constexpr std::size_t kDigitsInPrefix = 7;
+
+uint64_t numericPrefix(std::string_view digits) {
+    constexpr std::size_t kLongest = 255;
+    if (digits.size() >= kLongest) return uint64_t{kLongest} << 56;
+    return (uint64_t{digits.size()} << 56) | (keyPrefix(digits) >> 8);
+}
+
 // Collated keys are several times longer than their text.
 constexpr std::size_t kCollatedGrowth = 4;
 
@@ -143,7 +155,7 @@ public:
             if (m_appendDate) m_pool.append(date);
         }
         entry.keyLength = m_pool.size() - entry.keyOffset;
-        entry.prefix = m_numeric ? 0 : keyPrefix(key(entry));
+        entry.prefix = m_numeric ? numericPrefix(key(entry)) : keyPrefix(key(entry));
     }
 
     std::string_view key(const Entry& e) const { return {m_pool.data() + e.keyOffset, e.keyLength}; }
@@ -180,6 +192,8 @@ private:
 // Orders entries by key, equal keys by their place in the list.
 bool entryLess(const Entry& a, const Entry& b, const KeyBuilder& keys) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    // A number of up to seven digits is all in its prefix.
+    if (keys.numeric() && a.keyLength <= kDigitsInPrefix) return a.ordinal < b.ordinal;
     const std::string_view ka = keys.key(a), kb = keys.key(b);
     if (keys.numeric() && ka.size() != kb.size()) return ka.size() < kb.size();
     const int order = ka.compare(kb);

@@ -5,6 +5,9 @@
 #include "store/storeutil.h"
 #include "store/torvakit.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -134,11 +137,17 @@ int GetFile(std::string_view path, uint32_t& value) {
 }
 
 int SetFile(std::string_view path, uint32_t value) {
-    platform::UniqueFile file = platform::openFile(path, "wb");
-    if (!file) return 0;
+    // Written over the old number and then cut to length, not truncated
+    // first: some file systems flush a file truncated to nothing when it is
+    // closed, which made every filed message wait for the disk twice.
     const std::string text = std::to_string(value) + "\r\n";
-    if (!util::writeAll(file.get(), text)) return 0;
-    return std::fclose(file.release()) == 0 ? 1 : 0;
+    const std::string resolved = platform::resolvePath(path);
+    const int fd = ::open(resolved.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return 0;
+    const auto size = static_cast<ssize_t>(text.size());
+    bool ok = ::pwrite(fd, text.data(), text.size(), 0) == size && ::ftruncate(fd, size) == 0;
+    ok = ::close(fd) == 0 && ok;
+    return ok ? 1 : 0;
 }
 
 int MakeFileNames(std::string_view numberFile, std::string& headerName, std::string& bodyName) {

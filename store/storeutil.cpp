@@ -186,6 +186,7 @@ void ListAppender::rollBack() {
 }
 
 bool writeAll(std::FILE* file, std::string_view text) {
+    if (text.empty()) return true;  // fwrite must not see the null data of an empty view
     return std::fwrite(text.data(), 1, text.size(), file) == text.size();
 }
 

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test: the whole suite in
 # build/, then the library tests again built with AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/.
+# UndefinedBehaviorSanitizer in build-asan/, and a short run of every
+# libFuzzer target in build-fuzz/.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -20,4 +21,6 @@ OMAIL_BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DOMAIL_SANITIZE=ON 
 echo "== sanitizer tests"
 (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest -j "$jobs" --output-on-failure --timeout 600 -E '^realserver:')
+echo "== fuzz targets (clang, a short run each)"
+"$root/scripts/fuzz.sh" 10
 echo "== all tests passed"

@@ -3,6 +3,7 @@
 #include "store/torvakit.h"
 
 #include "platform/fsys.h"
+#include "platform/wsaerrors.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,39 +18,6 @@ int g_lockFd = kNeverLocked;
 bool g_lockHeld = false;
 
 constexpr const char* kFixedFolders[] = {"IN", "OUT", "SENT", "BIN", "DECODE"};
-
-struct ErrorName {
-    int code;
-    const char* name;
-};
-
-constexpr ErrorName kErrorNames[] = {
-    {10004, "WSAEINTR"},          {10009, "WSAEBADF"},
-    {10013, "WSAEACCES"},         {10014, "WSAEFAULT"},
-    {10022, "WSAEINVAL"},         {10024, "WSAEMFILE"},
-    {10035, "WSAEWOULDBLOCK"},    {10036, "WSAEINPROGRESS"},
-    {10037, "WSAEALREADY"},       {10038, "WSAENOTSOCK"},
-    {10039, "WSAEDESTADDRREQ"},   {10040, "WSAEMSGSIZE"},
-    {10041, "WSAEPROTOTYPE"},     {10043, "WSAEPROTONOSUPPORT"},
-    {10044, "WSAESOCKTNOSUPPORT"}, {10045, "WSAEOPNOTSUPP"},
-    {10046, "WSAEPFNOSUPPORT"},   {10047, "WSAEAFNOSUPPORT"},
-    {10048, "WSAEADDRINUSE"},     {10049, "WSAEADDRNOTAVAIL"},
-    {10050, "WSAENETDOWN"},       {10051, "WSAENETUNREACH"},
-    {10052, "WSAENETRESET"},      {10053, "WSAECONNABORTED"},
-    {10054, "WSAECONNRESET"},     {10055, "WSAENOBUFS"},
-    {10056, "WSAEISCONN"},        {10057, "WSAENOTCONN"},
-    {10058, "WSAESHUTDOWN"},      {10059, "WSAETOOMANYREFS"},
-    {10060, "WSAETIMEDOUT"},      {10061, "WSAECONNREFUSED"},
-    {10062, "WSAELOOP"},          {10063, "WSAENAMETOOLONG"},
-    {10064, "WSAEHOSTDOWN"},      {10065, "WSAEHOSTUNREACH"},
-    {10066, "WSAENOTEMPTY"},      {10067, "WSAEPROCLIM"},
-    {10068, "WSAEUSERS"},         {10069, "WSAEDQUOT"},
-    {10070, "WSAESTALE"},         {10071, "WSAEREMOTE"},
-    {10091, "WSASYSNOTREADY"},    {10092, "WSAVERNOTSUPPORTED"},
-    {10093, "WSANOTINITIALISED"}, {11001, "WSAHOST_NOT_FOUND"},
-    {11002, "WSATRY_AGAIN"},      {11003, "WSANO_RECOVERY"},
-    {11004, "WSANO_DATA_NO_ADDR"},
-};
 
 char g_errorText[32];
 
@@ -85,8 +53,7 @@ int OpenWinsock() { return 0; }
 int CloseWinsock() { return 0; }
 
 const char* GetWSAError(int code) {
-    for (const ErrorName& e : kErrorNames)
-        if (e.code == code) return e.name;
+    if (const char* name = platform::wsaErrorName(code)) return name;
     std::snprintf(g_errorText, sizeof g_errorText, "WINSOCK ERROR %d", code);
     return g_errorText;
 }

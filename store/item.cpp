@@ -139,25 +139,29 @@ std::string recordText(const Composed& c, std::string_view headerPath, std::stri
     return r;
 }
 
-// Writes one item's header file, then its record and the folder's count.
-void writeItem(const Composed& c, std::string_view headerPath, std::string_view label, bool mime,
+// Writes one item's header file, then its record and the folder's count;
+// false when any of them could not be written.
+bool writeItem(const Composed& c, std::string_view headerPath, std::string_view label, bool mime,
                uint32_t boundary) {
     std::string messageId = makeMessageId(c.date, headerPath, c.user, c.domain);
     {
         platform::UniqueFile header = platform::openFile(headerPath, "wb");
-        if (!header) return;
-        if (!util::writeAll(header.get(), headerText(c, messageId, label, mime, boundary))) return;
+        if (!header) return false;
+        if (!util::writeAll(header.get(), headerText(c, messageId, label, mime, boundary))) return false;
     }
     std::string directory, name;
     extractfrompath(headerPath, directory, name);
     {
-        platform::UniqueFile list = platform::openFile(util::listPath(directory), "ab");
-        if (!list) return;
-        if (!util::writeAll(list.get(), recordText(c, headerPath, messageId, label))) return;
+        // The appender finishes a cut-off last line first and takes a failed
+        // record back off, so the list never holds half a record.
+        util::ListAppender list;
+        if (!list.open(util::listPath(directory))) return false;
+        if (!util::writeAll(list.get(), recordText(c, headerPath, messageId, label))) return false;
+        if (!list.commit(false)) return false;
     }
     uint32_t count = 0;
     GetFile(util::countPath(directory), count);
-    SetFile(util::countPath(directory), count + 1);
+    return SetFile(util::countPath(directory), count + 1) == 1;
 }
 
 std::string partLabel(std::string_view file, int part, int parts) {
@@ -195,10 +199,7 @@ int MakeItem(std::string_view headerPath, std::string_view from, std::string_vie
     c.news = itemType >= kFirstNewsType;
     c.noArchive = noArchive != 0;
     createunixdate(c.date, oneLine(timeZone));
-    if (attachment.empty()) {
-        writeItem(c, headerPath, {}, false, 0);
-        return 0;
-    }
+    if (attachment.empty()) return writeItem(c, headerPath, {}, false, 0) ? 0 : kItemNotWritten;
     std::string directory, name;
     extractfrompath(headerPath, directory, name);
     std::string file(util::fileNamePart(attachment));
@@ -210,13 +211,15 @@ int MakeItem(std::string_view headerPath, std::string_view from, std::string_vie
         uint32_t partSize = static_cast<uint32_t>(std::min<uint64_t>(bytes, UINT32_MAX));
         parts = uueencodefile2(attachment, partSize, directory + "N%07d.omb", nextFree);
     }
-    writeItem(c, headerPath, partLabel(file, 0, parts), false, 0);
+    // Every part is tried even after a failure, so as much as possible of
+    // the item is in the outbox, but the caller learns that something is missing.
+    bool written = writeItem(c, headerPath, partLabel(file, 0, parts), false, 0);
     for (int j = 0; j < parts; ++j) {
         uint32_t number = nextFree + static_cast<uint32_t>(j);
-        writeItem(c, directory + itemFileName(number, 'h'), partLabel(file, j + 1, parts),
-                  mime == kMimeEncoding, number);
+        written = writeItem(c, directory + itemFileName(number, 'h'), partLabel(file, j + 1, parts),
+                            mime == kMimeEncoding, number) && written;
     }
-    return parts;
+    return written ? parts : kItemNotWritten;
 }
 
 int GetMessageId(std::string_view folder, std::string& messageId, std::string& bodyPath, int32_t row,

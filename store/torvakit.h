@@ -307,7 +307,10 @@ int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t fu
 // numbered from nextFree, each with a header and a record of its own, and the
 // text item is labelled "name (0/N)". Returns N, the number of parts the
 // encoder made (0 without attachment); the caller advances "omail.dat" by N.
+// kItemNotWritten when a header file, record or count could not be written
+// (the rest is still written as far as it goes).
 // itemType 1-3 is mail, 4 and up news.
+inline constexpr int kItemNotWritten = -1;
 int MakeItem(std::string_view headerPath, std::string_view from, std::string_view replyTo,
              std::string_view subject, std::string_view recipients, std::string_view cc,
              std::string_view attachment, std::string_view organization, std::string_view timeZone,

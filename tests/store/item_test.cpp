@@ -209,10 +209,14 @@ TEST_F(ItemTest, EncoderFailureLeavesTheTextItemLabelledZeroOfZero) {
     auto r = lines(readFile("OUT/n.lst"));
     ASSERT_EQ(r.size(), 9u);
     EXPECT_EQ(r[4], "hello -- missing.bin (0/0)");
-    // A folder that does not exist: nothing is written, no crash.
+    // A folder that does not exist: nothing is written, no crash, and the
+    // caller hears of it rather than taking the item as composed.
     a.attachment.clear();
-    EXPECT_EQ(make("NOWHERE/N0000001.omh", a), 0);
+    EXPECT_EQ(make("NOWHERE/N0000001.omh", a), torvakit::kItemNotWritten);
     EXPECT_FALSE(fs::exists("NOWHERE"));
+    // An outbox whose list cannot be written: the header alone is no item.
+    fs::create_directories("BROKEN/n.lst");
+    EXPECT_EQ(make("BROKEN/N0000009.omh", a), torvakit::kItemNotWritten);
 }
 
 TEST_F(ItemTest, RowReaders) {

@@ -115,24 +115,24 @@ std::optional<std::string> formatPartPath(std::string_view pattern, uint32_t num
             continue;
         }
         // %[flags][width][.precision][length]conversion, integers only.
-        std::string spec = "%";
+        std::string directive = "%";
         size_t j = i + 1;
         while (j < pattern.size() && std::string_view("-+ #0").find(pattern[j]) != std::string_view::npos)
-            spec += pattern[j++];
+            directive += pattern[j++];
         size_t digits = 0;
         while (j < pattern.size() && (std::isdigit(static_cast<unsigned char>(pattern[j])) || pattern[j] == '.'))
-            spec += pattern[j++], ++digits;
+            directive += pattern[j++], ++digits;
         while (j < pattern.size() && std::string_view("hljzt").find(pattern[j]) != std::string_view::npos) ++j;
         if (j >= pattern.size() || std::string_view("diuxXo").find(pattern[j]) == std::string_view::npos ||
             digits > 4 || ++conversions > 1)
             return std::nullopt;
         char conversion = pattern[j];
-        spec += "ll";
-        spec += conversion;
+        directive += "ll";
+        directive += conversion;
         char text[128];
         int n = (conversion == 'd' || conversion == 'i')
-                    ? std::snprintf(text, sizeof text, spec.c_str(), static_cast<long long>(number))
-                    : std::snprintf(text, sizeof text, spec.c_str(), static_cast<unsigned long long>(number));
+                    ? std::snprintf(text, sizeof text, directive.c_str(), static_cast<long long>(number))
+                    : std::snprintf(text, sizeof text, directive.c_str(), static_cast<unsigned long long>(number));
         if (n < 0 || static_cast<size_t>(n) >= sizeof text) return std::nullopt;
         result.append(text, static_cast<size_t>(n));
         i = j;

@@ -13,7 +13,7 @@
 namespace torvakit {
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
+using util::kCrLf;
 constexpr std::string_view kMailer = "orrindel mail 32";
 // Item types from 4 on are news (new article, follow-up).
 constexpr int32_t kFirstNewsType = 4;

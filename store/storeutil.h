@@ -15,6 +15,9 @@ struct CalendarTime;
 
 namespace torvakit::util {
 
+// Every line the store writes ends so.
+inline constexpr std::string_view kCrLf = "\r\n";
+
 // Header values and list fields handed to callers are at most this long.
 inline constexpr std::size_t kMaxValue = 255;
 

@@ -14,17 +14,12 @@ namespace torvakit {
 namespace {
 
 constexpr std::string_view kScratchFile = "OMAIL.TMP";
-constexpr std::string_view kCrLf = "\r\n";
+using util::kCrLf;
 // Output lines of the word wrap and of the raw header copy.
 constexpr size_t kWrapColumns = 80;
 constexpr size_t kTabStop = 6;
 constexpr int32_t kHeaderValueLimit = 256;
 constexpr int32_t kViewMode = 3;
-
-// Writes text; nothing at all for an empty one (whose data may be null).
-void writeText(std::FILE* out, std::string_view text) {
-    if (!text.empty()) util::writeAll(out, text);
-}
 
 // ---------------------------------------------------------------------------
 // Word wrap
@@ -142,7 +137,7 @@ public:
     }
 
 private:
-    void write(std::string_view text) { writeText(m_out, text); }
+    void write(std::string_view text) { util::writeAll(m_out, text); }
     void newLine() {
         write(kCrLf);
         m_column = 0;
@@ -192,7 +187,7 @@ void copyRawHeader(std::FILE* header, std::FILE* out) {
         text += static_cast<char>(c);
         ++column;
     }
-    writeText(out, text);
+    util::writeAll(out, text);
 }
 
 // Copies every line of a text file, each ending in CR LF; prefix goes before
@@ -200,8 +195,8 @@ void copyRawHeader(std::FILE* header, std::FILE* out) {
 void copyLines(std::FILE* in, std::FILE* out, std::string_view prefix) {
     std::string line;
     while (lines::readLineCrLf(in, line) != lines::kEndOfFile) {
-        writeText(out, prefix);
-        writeText(out, line);
+        util::writeAll(out, prefix);
+        util::writeAll(out, line);
     }
 }
 
@@ -242,11 +237,11 @@ int ForwardFile(std::string_view bodyPath, std::string& outPath) {
     if (!out) return 0;
     platform::UniqueFile header = platform::openFile(util::withLastChar(bodyPath, 'h'), "rb");
     if (!header) return 0;
-    writeText(out.get(), "this is a forwarded message\r\n\r\noriginal header:\r\n\r\n");
+    util::writeAll(out.get(), "this is a forwarded message\r\n\r\noriginal header:\r\n\r\n");
     copyRawHeader(header.get(), out.get());
     platform::UniqueFile body = platform::openFile(util::withLastChar(bodyPath, 'b'), "rb");
     if (!body) return 0;
-    writeText(out.get(), "\r\noriginal message:\r\n\r\n");
+    util::writeAll(out.get(), "\r\noriginal message:\r\n\r\n");
     copyLines(body.get(), out.get(), {});
     return 1;
 }
@@ -271,9 +266,9 @@ int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t fu
     line(full ? "  subject: " : "subject: ", subject);
     line(full ? "     date: " : "date: ", date);
     if (!cc.empty()) line(full ? "       cc: " : "cc: ", cc);
-    writeText(out.get(), text);
+    util::writeAll(out.get(), text);
     if (!full) return 1;
-    writeText(out.get(), "\r\n\r\n");
+    util::writeAll(out.get(), "\r\n\r\n");
     platform::UniqueFile header = platform::openFile(util::withLastChar(headerPath, 'h'), "rb");
     if (!header) return 0;
     copyRawHeader(header.get(), out.get());

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/storeutil.h"
+
 namespace torvakit::codec {
 
 inline constexpr std::string_view kBase64Alphabet =
@@ -20,7 +22,7 @@ inline constexpr size_t kUuLineBytes = 45;
 // The uuencode file mode from which a "begin" line counts (644, 666, ...).
 inline constexpr long kMinBeginMode = 600;
 
-inline constexpr std::string_view kCrLf = "\r\n";
+using util::kCrLf;
 
 // Value of a base64 character, or -1 for one outside the alphabet.
 inline constexpr std::array<int8_t, 256> kBase64Values = [] {

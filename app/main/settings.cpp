@@ -5,6 +5,8 @@
 
 #include <charconv>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace omail {
 namespace {
@@ -28,6 +30,56 @@ std::string defaultEmail(std::string_view user) {
 std::string defaultReply(std::string_view name, std::string_view email) {
     return std::string(name) + " <" + std::string(email) + ">";
 }
+
+// Every key of the general settings in file order: a text with its default
+// for a file that lacks the key, or an integer whose default is the field's
+// initial value.
+struct SettingKey {
+    const char* name;
+    std::string GeneralSettings::*text = nullptr;
+    int GeneralSettings::*number = nullptr;
+    std::string def;
+};
+
+const std::vector<SettingKey>& settingKeys() {
+    using G = GeneralSettings;
+    static const std::vector<SettingKey> keys = {
+        {"rname", &G::rname, nullptr, "Your Name"},
+        {"email", &G::email, nullptr, defaultEmail("username")},
+        {"reply", &G::reply, nullptr, defaultReply("Your Name", defaultEmail("username"))},
+        {"org", &G::org, nullptr, "Your Organization"},
+        {"sigfile", &G::sigfile, nullptr, std::string(kEmptyMarker)},
+        {"smtp", &G::smtp, nullptr, std::string(kDefaultMailHost)},
+        {"pop", &G::pop, nullptr, std::string(kDefaultMailHost)},
+        {"nntp", &G::nntp, nullptr, std::string(kDefaultNewsHost)},
+        {"user", &G::user, nullptr, "username"},
+        {"pass", &G::pass, nullptr, "defpaswd"},
+        {"timez", &G::timez, nullptr, "GMT"},
+        {"enctyp", nullptr, &G::enctyp, {}},
+        {"asize", nullptr, &G::asize, {}},
+        {"fontnam", &G::fontnam, nullptr, "MS Sans Serif"},
+        {"fontstl", &G::fontstl, nullptr, "B"},
+        {"fontsiz", nullptr, &G::fontsiz, {}},
+        {"backcol", nullptr, &G::backcol, {}},
+        {"normcol", nullptr, &G::normcol, {}},
+        {"unredcol", nullptr, &G::unredcol, {}},
+        {"headcol", nullptr, &G::headcol, {}},
+        {"readcol", nullptr, &G::readcol, {}},
+        {"highcol", nullptr, &G::highcol, {}},
+        {"markcol", nullptr, &G::markcol, {}},
+        {"seltcol", nullptr, &G::seltcol, {}},
+        {"timei", nullptr, &G::timei, {}},
+        {"autodlv", nullptr, &G::autodlv, {}},
+        {"hlimit", nullptr, &G::hlimit, {}},
+        {"xnoarc", nullptr, &G::xnoarc, {}},
+    };
+    return keys;
+}
+
+constexpr std::pair<const char*, int FolderOptions::*> kFolderOptionKeys[] = {
+    {"rfrom", &FolderOptions::rfrom}, {"rrecip", &FolderOptions::rrecip}, {"sfrom", &FolderOptions::sfrom},
+    {"srecip", &FolderOptions::srecip}, {"pfrom", &FolderOptions::pfrom}, {"pgrp", &FolderOptions::pgrp},
+};
 
 }  // namespace
 
@@ -81,107 +133,46 @@ void GeneralSettings::load(const IniFile& ini, const std::string& configDirector
 }
 
 void GeneralSettings::loadFromIni(const IniFile& ini, const ErrorSink& onError) {
-    rname = ini.readString("rname", "Your Name");
-    email = ini.readString("email", defaultEmail("username"));
-    reply = ini.readString("reply", defaultReply("Your Name", defaultEmail("username")));
-    org = ini.readString("org", "Your Organization");
-    sigfile = ini.readString("sigfile", kEmptyMarker);
-    smtp = ini.readString("smtp", kDefaultMailHost);
-    pop = ini.readString("pop", kDefaultMailHost);
-    nntp = ini.readString("nntp", kDefaultNewsHost);
-    user = ini.readString("user", "username");
-    pass = ini.readString("pass", "defpaswd");
-    timez = ini.readString("timez", "GMT");
-    readInt(ini, "enctyp", enctyp, onError);
-    readInt(ini, "asize", asize, onError);
-    fontnam = ini.readString("fontnam", "MS Sans Serif");
-    fontstl = ini.readString("fontstl", "B");
-    readInt(ini, "fontsiz", fontsiz, onError);
-    readInt(ini, "backcol", backcol, onError);
-    readInt(ini, "normcol", normcol, onError);
-    readInt(ini, "unredcol", unredcol, onError);
-    readInt(ini, "headcol", headcol, onError);
-    readInt(ini, "readcol", readcol, onError);
-    readInt(ini, "highcol", highcol, onError);
-    readInt(ini, "markcol", markcol, onError);
-    readInt(ini, "seltcol", seltcol, onError);
-    readInt(ini, "timei", timei, onError);
-    readInt(ini, "autodlv", autodlv, onError);
-    readInt(ini, "hlimit", hlimit, onError);
-    readInt(ini, "xnoarc", xnoarc, onError);
+    for (const SettingKey& k : settingKeys()) {
+        if (k.text)
+            this->*k.text = ini.readString(k.name, k.def);
+        else
+            readInt(ini, k.name, this->*k.number, onError);
+    }
 }
 
 void GeneralSettings::loadFallback(const std::string& configDirectory) {
+    // Every text starts from the value a file without the key would give.
+    for (const SettingKey& k : settingKeys())
+        if (k.text) this->*k.text = k.def == kEmptyMarker ? std::string() : k.def;
     std::string shared = configDirectory + "/" + std::string(kFallbackIniName);
     if (platform::fileExists(shared)) {
-        rname = IniFile::readStringFrom(shared, "rname", "Your Name");
-        pass = IniFile::readStringFrom(shared, "pass", "defpaswd");
-        user = IniFile::readStringFrom(shared, "user", "username");
-    } else {
-        rname = "Your Name";
-        pass = "defpaswd";
-        user = "username";
+        rname = IniFile::readStringFrom(shared, "rname", rname);
+        pass = IniFile::readStringFrom(shared, "pass", pass);
+        user = IniFile::readStringFrom(shared, "user", user);
     }
     email = defaultEmail(user);
     reply = defaultReply(rname, email);
-    // The built-in values differ from a file's missing-key defaults here.
+    // The built-in organisation differs from a file's missing-key default.
     org = "Your organization";
-    sigfile.clear();
-    smtp = pop = std::string(kDefaultMailHost);
-    nntp = std::string(kDefaultNewsHost);
-    timez = "GMT";
-    fontnam = "MS Sans Serif";
-    fontstl = "B";
 }
 
 void GeneralSettings::save(const IniFile& ini) const {
-    ini.writeString("rname", rname);
-    ini.writeString("email", email);
-    ini.writeString("reply", reply);
-    ini.writeString("org", org);
-    ini.writeString("sigfile", sigfile);
-    ini.writeString("smtp", smtp);
-    ini.writeString("pop", pop);
-    ini.writeString("nntp", nntp);
-    ini.writeString("user", user);
-    ini.writeString("pass", pass);
-    ini.writeString("timez", timez);
-    ini.writeInteger("enctyp", enctyp);
-    ini.writeInteger("asize", asize);
-    ini.writeString("fontnam", fontnam);
-    ini.writeString("fontstl", fontstl);
-    ini.writeInteger("fontsiz", fontsiz);
-    ini.writeInteger("backcol", backcol);
-    ini.writeInteger("normcol", normcol);
-    ini.writeInteger("unredcol", unredcol);
-    ini.writeInteger("headcol", headcol);
-    ini.writeInteger("readcol", readcol);
-    ini.writeInteger("highcol", highcol);
-    ini.writeInteger("markcol", markcol);
-    ini.writeInteger("seltcol", seltcol);
-    ini.writeInteger("timei", timei);
-    ini.writeInteger("autodlv", autodlv);
-    ini.writeInteger("hlimit", hlimit);
-    ini.writeInteger("xnoarc", xnoarc);
+    for (const SettingKey& k : settingKeys()) {
+        if (k.text)
+            ini.writeString(k.name, this->*k.text);
+        else
+            ini.writeInteger(k.name, this->*k.number);
+    }
 }
 
 void FolderOptions::load(const IniFile& ini, const GeneralSettings::ErrorSink& onError) {
     *this = FolderOptions();
-    readInt(ini, "rfrom", rfrom, onError);
-    readInt(ini, "rrecip", rrecip, onError);
-    readInt(ini, "sfrom", sfrom, onError);
-    readInt(ini, "srecip", srecip, onError);
-    readInt(ini, "pfrom", pfrom, onError);
-    readInt(ini, "pgrp", pgrp, onError);
+    for (const auto& [name, field] : kFolderOptionKeys) readInt(ini, name, this->*field, onError);
 }
 
 void FolderOptions::save(const IniFile& ini) const {
-    ini.writeInteger("rfrom", rfrom);
-    ini.writeInteger("rrecip", rrecip);
-    ini.writeInteger("sfrom", sfrom);
-    ini.writeInteger("srecip", srecip);
-    ini.writeInteger("pfrom", pfrom);
-    ini.writeInteger("pgrp", pgrp);
+    for (const auto& [name, field] : kFolderOptionKeys) ini.writeInteger(name, this->*field);
 }
 
 WindowGeometry WindowGeometry::read(const IniFile& ini, char prefix, int defaultWidth, int defaultHeight,

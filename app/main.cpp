@@ -1,7 +1,7 @@
 // omail [DATA_DIR]: starts in the data directory (the current directory,
 // or the one given), creates the windows and runs until the main window
 // closes.
-#include "main/gen.h"
+#include "settings/gen.h"
 #include "main/mainform.h"
 #include "platform/fsys.h"
 #include "ui/qtloop.h"

@@ -1,6 +1,6 @@
 #include "main/mainform.h"
 
-#include "main/gen.h"
+#include "settings/gen.h"
 #include "main/prompts.h"
 #include "platform/fsys.h"
 #include "store/torvakit.h"

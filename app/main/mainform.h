@@ -5,7 +5,7 @@
 #pragma once
 
 #include "main/messagelist.h"
-#include "main/settings.h"
+#include "settings/settings.h"
 #include "transfer/transfer.h"
 
 #include <QMainWindow>

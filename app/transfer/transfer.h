@@ -1,17 +1,17 @@
 // The transfer machinery of the main window: one transfer at a time, driven
 // by the protocol engine's posted messages. This object is the window the
 // engine posts to; it owns the transfer state, handles the socket
-// notification and status messages, cancels, and runs the mail retrieval
-// (step 0 logon, 1 count known, 2 a message retrieved, 3 a message deleted).
-// The news and delivery machines plug in through completion handlers and
-// the cancel hook.
+// notification and status messages and cancels. The mail retrieval
+// (mailretrieval.h) is built in; the news and delivery machines plug in
+// through completion handlers and the cancel hook.
 //
 // Everything the transfers show or ask goes through Host, so the machinery
 // runs headless under a PollLoop as well as inside the window.
 #pragma once
 
-#include "main/settings.h"
+#include "settings/settings.h"
 #include "platform/messages.h"
+#include "transfer/mailretrieval.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,23 +40,11 @@ inline constexpr int kRetrievingMail = 1;
 inline constexpr int kNewsTransfer = 2;
 inline constexpr int kSendingMail = 3;
 
-// Mail retrieval steps.
-inline constexpr int kStepConnected = 0;
-inline constexpr int kStepLoggedOn = 1;
-inline constexpr int kStepRetrieved = 2;
-inline constexpr int kStepDeleted = 3;
-
-inline constexpr int kPop3ServerType = 1;
-inline constexpr char kNewStatus = 'U';
 // Automatic retrieval: the window timer ticks every 10 s.
 inline constexpr int kTickSeconds = 10;
 inline constexpr int kSecondsPerMinute = 60;
 
 inline constexpr std::string_view kPasswordFailed = "password failed";
-inline constexpr std::string_view kPasswordPrompt = "please enter your password";
-inline constexpr std::string_view kNoNewMessages = "no new messages available";
-inline constexpr std::string_view kNewMessagesRetrieved = " new messages retrieved";
-inline constexpr std::string_view kCannotFile = "cannot file retrieved mail item";
 
 inline constexpr std::string_view kHeaderTemp = "head.tmp";
 inline constexpr std::string_view kBodyTemp = "body.tmp";
@@ -125,9 +113,6 @@ public:
 
     // Run state, shared with the window and the other transfers.
     int transferState = kIdle;
-    int transferStep = 0;
-    int32_t itemNumber = 1;
-    int32_t messageCount = 0;
     bool deliveryFlag = false;
     bool automaticRun = false;
     int timerSeconds = 0;
@@ -135,16 +120,14 @@ public:
     std::string retrievalPassword;
     std::string storedPasswordCopy;
 
+    Host& host() const { return m_host; }
+
 private:
     void onStatus(uintptr_t wParam, const char* text);
-    void onMailCompletion(uintptr_t wParam);
-    void endRetrieval();
-    // False when the message could not be put into its folder.
-    bool fileRetrievedMessage();
-    std::string destinationFolder() const;
 
     Host& m_host;
     std::string m_dataDir;
+    MailRetrieval m_mail;
     std::map<uint32_t, std::function<void(uintptr_t, intptr_t)>> m_completions;
     std::vector<std::function<void(bool)>> m_cancelHooks;
 };

@@ -1,4 +1,4 @@
-#include "main/geometry.h"
+#include "settings/geometry.h"
 
 #include "ui/dialogs.h"
 

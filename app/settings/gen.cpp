@@ -1,4 +1,4 @@
-#include "main/gen.h"
+#include "settings/gen.h"
 
 #include "platform/profile.h"
 #include "ui/dialogs.h"

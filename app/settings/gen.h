@@ -2,7 +2,7 @@
 // every window) and the personal folder options.
 #pragma once
 
-#include "main/settings.h"
+#include "settings/settings.h"
 
 #include <QDialog>
 #include <QFont>

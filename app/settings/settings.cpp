@@ -1,4 +1,4 @@
-#include "main/settings.h"
+#include "settings/settings.h"
 
 #include "platform/fsys.h"
 #include "platform/profile.h"

@@ -3,7 +3,7 @@
 // log. Read when the window is created, written when it is destroyed.
 #pragma once
 
-#include "main/settings.h"
+#include "settings/settings.h"
 
 class QWidget;
 

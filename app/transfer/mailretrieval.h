@@ -1,0 +1,56 @@
+// Mail retrieval by POP3: log on, fetch every waiting message into
+// "head.tmp"/"body.tmp" and file it, then delete them all on the server in
+// the same connection. One completion message (0x405) advances it one step.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace transfer {
+
+class Transfers;
+
+inline constexpr int kPop3ServerType = 1;
+inline constexpr char kNewStatus = 'U';
+
+inline constexpr std::string_view kPasswordPrompt = "please enter your password";
+inline constexpr std::string_view kNoNewMessages = "no new messages available";
+inline constexpr std::string_view kNewMessagesRetrieved = " new messages retrieved";
+inline constexpr std::string_view kCannotFile = "cannot file retrieved mail item";
+
+enum class MailStep {
+    Connected,  // greeting seen: log on and ask for the count
+    LoggedOn,   // count known
+    Retrieved,  // one message written into the temporary files
+    Deleted,    // one message deleted on the server
+};
+
+class MailRetrieval {
+public:
+    explicit MailRetrieval(Transfers& transfers) : m_transfers(transfers) {}
+
+    // Starts a retrieval when no transfer runs: adopts or asks for the
+    // password, locks the panes and connects.
+    void start();
+    void onCompletion(uintptr_t wParam);
+
+    MailStep step() const { return m_step; }
+    int32_t itemNumber() const { return m_itemNumber; }
+    int32_t messageCount() const { return m_messageCount; }
+
+private:
+    void end();
+    // The run ends before any deletion: the unfiled message stays on the server.
+    void stopUnfiled();
+    // False when the message could not be put into its folder.
+    bool fileRetrievedMessage();
+    std::string destinationFolder() const;
+
+    Transfers& m_transfers;
+    MailStep m_step = MailStep::Connected;
+    int32_t m_itemNumber = 1;
+    int32_t m_messageCount = 0;
+};
+
+}  // namespace transfer

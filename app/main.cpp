@@ -53,12 +53,10 @@ int main(int argc, char** argv) {
     Tmainform mainWindow;
     if (mainWindow.lockFailed()) return 1;
     Tgen settings(mainWindow.ini(), &mainWindow);
-    gen = &settings;
     Tfoptsform folderOptions(mainWindow.ini(), &mainWindow);
+    mainWindow.useSettings(&settings, &folderOptions);
     mainWindow.applySettings(settings);
     closeOnSignals(&mainWindow);
     mainWindow.show();
-    int result = app.exec();
-    gen = nullptr;
-    return result;
+    return app.exec();
 }

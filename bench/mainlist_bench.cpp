@@ -10,7 +10,7 @@
 //
 // The folder is built once with the store's own AppendToList in
 // $OMAIL_BENCH_DIR (default /tmp/omail-mainlist-bench) and reused.
-#include "main/gen.h"
+#include "settings/gen.h"
 #include "main/mainform.h"
 #include "platform/fsys.h"
 #include "platform/pollloop.h"
@@ -84,7 +84,7 @@ struct Window {
     Tmainform form;
     Tgen settings{form.ini(), &form};
     Window() {
-        gen = &settings;
+        form.useSettings(&settings, nullptr);
         form.applySettings(settings);
         form.resize(800, 600);
         form.show();
@@ -94,7 +94,7 @@ struct Window {
     }
     ~Window() {
         form.close();
-        gen = nullptr;
+        form.useSettings(nullptr, nullptr);
     }
     // Lays the list out (the view would do that on its next event round)
     // and draws the visible rows once, at once.
@@ -115,7 +115,7 @@ void BM_OpenWithoutIndex(benchmark::State& state) {
         g_window->form.reloadList();
         g_window->drawNow();
     }
-    state.counters["items"] = g_window->form.itemCount;
+    state.counters["items"] = g_window->form.itemCount();
 }
 
 void BM_OpenWithIndex(benchmark::State& state) {

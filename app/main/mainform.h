@@ -1,9 +1,17 @@
 // The main window: toolbar, message list, mail folder and newsgroup panes,
 // status bar and menus. It takes the data-directory lock when it is created
 // and gives it back when it closes. The transfers run through the transfer
-// machinery it owns; the window shows what they report.
+// machinery it owns; the window shows what they report. Command families
+// (find, and the folder and item commands to come) get the MainHost side of
+// it and the actions they serve.
+//
+// The code is split by what it builds: menus.cpp (menus, pop-ups, toolbar
+// from tables), panes.cpp (the folder panes), listview.cpp (the message
+// list), mainform.cpp (life cycle and the transfers' host).
 #pragma once
 
+#include "main/actions.h"
+#include "main/mainhost.h"
 #include "main/messagelist.h"
 #include "settings/settings.h"
 #include "transfer/transfer.h"
@@ -11,9 +19,10 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
 #include <string>
 
-class QAction;
+class QLabel;
 class QListWidget;
 class QMenu;
 class QPushButton;
@@ -21,8 +30,10 @@ class QSplitter;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class FindCommands;
 class Tenterstringform;
 class Tgen;
+class Tfoptsform;
 class Tqueryform;
 class VirtualList;
 
@@ -43,10 +54,10 @@ inline constexpr int kSortByStatus = 2;
 inline constexpr int kSortByDate = 7;
 inline constexpr int kStartSortedColumn = 4;
 
-class Tmainform : public QMainWindow, private transfer::Host {
+class Tmainform : public QMainWindow, public MainHost, private transfer::Host {
     Q_OBJECT
 
-    // Declared first: the run-state references below point into it.
+    // Declared first: the transfers need the data directory.
     std::string m_dataDir;
     omail::IniFile m_ini;
     transfer::Transfers m_transfers;
@@ -58,52 +69,50 @@ public:
 
     // True when another instance holds the lock; the program then ends.
     bool lockFailed() const { return m_lockFailed; }
-    const std::string& dataDirectory() const { return m_dataDir; }
     const omail::IniFile& ini() const { return m_ini; }
-    transfer::Transfers& transfers() { return m_transfers; }
-
+    // The settings and folder options every window reads; without them
+    // (tests) the built-in values are used.
+    void useSettings(const Tgen* settings, const Tfoptsform* options);
     // Colours and font of the lists, from the settings.
     void applySettings(const Tgen& gen);
-    // Refills the mail folder list: the four standard folders, then the
-    // personal folders in sorted order; the selected position stays.
-    void rebuildMailFolders();
-    // Replaces the newsgroup list by "subscr.lst" and reloads, when it exists.
-    void reloadNewsgroups();
+    const MainActions& actions() const { return m_actions; }
 
-    // The shown folder's directory, ending in "/"; empty for a newsgroup
-    // that has no folder.
-    std::string folderPath();
-    // Re-reads the shown folder (sorting it first when its index is
-    // missing) and redraws the list.
-    void reloadList();
-    // Redraws after a status change, re-sorting when sorting by status.
-    void statusRefresh();
+    // MainHost
+    QWidget* window() override { return this; }
+    const std::string& dataDirectory() const override { return m_dataDir; }
+    const omail::GeneralSettings& settings() const override;
+    const omail::FolderOptions& folderOptions() const override;
+    transfer::Transfers& transfers() override { return m_transfers; }
+    std::string folderPath() override;
+    bool mailFolderShown() const override;
+    int mailFolderRow() const override;
+    QString shownFolderName() const override;
+    std::vector<std::string> personalFolders() const override;
+    void reloadList() override;
+    void statusRefresh() override;
+    std::string currentBodyPath() override;
+    void rebuildMailFolders() override;
+    void reloadNewsgroups() override;
+    void showStatusText(const QString& text) override;
+    VirtualList& messageList() override { return *databox; }
+    int currentItem() const override { return m_currentItem; }
+    void setCurrentItem(int row) override { m_currentItem = row; }
+    int itemCount() const override { return m_itemCount; }
+    int sortType() const override { return m_sortType; }
+    Tenterstringform& entryPrompt() override { return *enterstringform; }
+    Tqueryform& questionPrompt() override { return *queryform; }
+
     // Deletes a folder's index files so that its next display re-sorts.
     static void dropIndices(const std::string& folder);
-    // The current item's body file; a multi-selection shrinks to the
-    // current item first. Empty when there is no current item.
-    std::string currentBodyPath();
     // Disables both folder panes and hides the sorted column, and back.
     void lockForTransfer() override;
     void unlockAfterTransfer() override;
     // Turns pending body selections ("S") of the shown folder back into "O"
     // after a cancelled body retrieval.
     void clearPendingSelections();
-    // Whether a mail folder (not a newsgroup) is shown.
-    bool mailFolderShown() const;
-    // The menu or pop-up entry of that object name.
-    QAction* action(const char* name) const;
+    // The status bar's one text panel.
+    QString statusText() const;
 
-    // Run state shared with the transfers and commands.
-    int& transferState = m_transfers.transferState;  // 0 idle, 1 mail, 2 news, 3 sending
-    bool& deliveryFlag = m_transfers.deliveryFlag;
-    std::string& retrievalPassword = m_transfers.retrievalPassword;
-    std::string& storedPasswordCopy = m_transfers.storedPasswordCopy;
-    int currentItem = -1;
-    int itemCount = -1;
-    int sortType = kSortByDate;
-    int findMode = -1;
-    bool firstShow = true;
     // Set by the news retrieval while a body retrieval for viewing waits or runs.
     bool bodyRetrievalPending = false;
     bool bodyRetrievalRunning = false;
@@ -118,6 +127,7 @@ public:
     QListWidget* mailbox = nullptr;
     QListWidget* newsbox = nullptr;
     QListWidget* folderbox = nullptr;  // hidden, sorted personal folder names
+    QLabel* statuspanel = nullptr;
     QTimer* Timer1 = nullptr;
     QMenu* compop = nullptr;
     QMenu* delretpop = nullptr;
@@ -142,8 +152,10 @@ public slots:
 
 signals:
     void firstShown();
+    void statusTextChanged(const QString& text);
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -154,32 +166,39 @@ private:
     bool askPassword(std::string_view caption, std::string& text) override;
     void setDefaultCursor() override;
     void mailRetrievalEnded() override;
-    std::vector<std::string> personalFolders() const override;
-    const omail::GeneralSettings& settings() const override;
-    const omail::FolderOptions& folderOptions() const override;
 
+    // menus.cpp
     void buildToolbar();
     void buildMenus();
     void buildPopups();
-    void buildPanes();
-    void connectList();
-    void restoreGeometry();
-    void loadNameList(const char* file, QListWidget* list);
-    QAction* addEntry(QMenu* menu, const char* caption, const char* name);
-    QAction* addTwin(QMenu* menu, const char* caption, const char* mainName);
+    void bindCommands();
     QToolButton* addButton(const char* name, const char* hint, int icon);
-    void attachPopup(QWidget* widget, QMenu* menu);
-
+    // panes.cpp
+    void buildPanes();
+    void buildStatusBar();
+    void connectPanes();
+    void loadNameList(const char* file, QListWidget* list);
     void mailFolderChosen(int row);
     void newsgroupChosen(int row);
+    // listview.cpp
+    void connectList();
     void onSortedColumnChanged(int column);
     void onListClicked();
     void onListKeyDown(int key);
     void onListKeyPressed(const QString& text);
     void setPositionCaption();
-    void showStatusNow(const QString& text);
+    // mainform.cpp
+    void restoreGeometry();
     bool closingAllowed();
 
+    MainActions m_actions;
+    const Tgen* m_settings = nullptr;
+    const Tfoptsform* m_folderOptions = nullptr;
+    FindCommands* m_find = nullptr;
+    int m_currentItem = -1;
+    int m_itemCount = -1;
+    int m_sortType = kSortByDate;
+    bool m_firstShow = true;
     bool m_lockFailed = false;
     bool m_closed = false;
     bool m_listReady = false;   // the first show fills the list
@@ -191,7 +210,3 @@ private:
     std::string m_countPath;
     MessageListModel* m_model = nullptr;
 };
-
-// The main window and the settings, created once and read by every window.
-extern Tmainform* mainform;
-extern Tgen* gen;

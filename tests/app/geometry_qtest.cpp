@@ -1,5 +1,5 @@
 // Window places of the secondary windows: stored, partly stored, or not.
-#include "main/geometry.h"
+#include "settings/geometry.h"
 #include "support/tempdir.h"
 
 #include <QWidget>

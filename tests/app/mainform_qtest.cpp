@@ -1,6 +1,6 @@
 // The main window starting and closing headless: the lock, the folders, the
 // panes, the menus, the geometry keys and the single-instance refusal.
-#include "main/gen.h"
+#include "settings/gen.h"
 #include "main/mainform.h"
 #include "main/prompts.h"
 #include "platform/fsys.h"
@@ -60,13 +60,13 @@ private:
         Tmainform w;
         Tgen settings{w.ini(), &w};
         Shown() {
-            gen = &settings;
+            w.useSettings(&settings, nullptr);
             w.applySettings(settings);
             w.show();
         }
         ~Shown() {
             w.close();
-            gen = nullptr;
+            w.useSettings(nullptr, nullptr);
         }
         QModelIndex cell(int row, int column) const { return w.databox->model()->index(row, column); }
         QString text(int row, int column) const { return cell(row, column).data().toString(); }
@@ -103,7 +103,7 @@ void MainformTest::startsWithFoldersPanesAndMenus() {
 
     // The first show fills the list: the empty inbox.
     QCOMPARE(w.windowTitle(), QString("orrindel mail - (0/0)"));
-    QCOMPARE(w.statusBar()->currentMessage(), QString("ready"));
+    QCOMPARE(w.statusText(), QString("ready"));
     for (const char* d : {"IN", "OUT", "SENT", "BIN", "DECODE"}) QVERIFY(std::filesystem::is_directory(d));
     QCOMPARE(QString::fromStdString(readFile("FILE.LOK")), QString("LOCK FILE\r\n"));
     QCOMPARE(QString::fromStdString(w.dataDirectory()), QString::fromStdString(m_dir->path()));
@@ -128,8 +128,8 @@ void MainformTest::startsWithFoldersPanesAndMenus() {
     QCOMPARE(buttons, 9);
     QCOMPARE(w.databox->model()->columnCount(), 5);
     QCOMPARE(w.databox->model()->headerData(1, Qt::Horizontal).toString(), QString(" recipient"));
-    QCOMPARE(w.sortType, 7);
-    QCOMPARE(w.transferState, 0);
+    QCOMPARE(w.sortType(), 7);
+    QCOMPARE(w.transfers().transferState, 0);
     QCOMPARE(w.Timer1->interval(), 10000);
     // Settings colours reach the lists: grey background by default.
     QCOMPARE(w.mailbox->palette().color(QPalette::Base), QColor(192, 192, 192));
@@ -225,7 +225,7 @@ void MainformTest::columnTitlesFollowTheShownFolder() {
     QCOMPARE(titles(), QStringList({" author", " newsgroup", " subject", " date", " lines"}));
     QVERIFY(s.w.mailbox->selectedItems().isEmpty());
     QCOMPARE(QString::fromStdString(s.w.folderPath()), QString::fromStdString(m_dir->path() + "/N0000001/"));
-    QCOMPARE(s.w.itemCount, 1);
+    QCOMPARE(s.w.itemCount(), 1);
     QCOMPARE(s.text(0, 2), QString(" an article"));
     s.w.mailbox->setCurrentRow(2);
     QCOMPARE(titles(), QStringList({" author", " recipient", " subject", " date", " size"}));
@@ -238,23 +238,23 @@ void MainformTest::columnTitlesFollowTheShownFolder() {
     QCOMPARE(s.w.newsbox->item(0)->text(), QString("alt.test"));
     s.w.newsbox->setCurrentRow(1);
     QVERIFY(s.w.folderPath().empty());
-    QCOMPARE(s.w.itemCount, 0);
+    QCOMPARE(s.w.itemCount(), 0);
     QVERIFY(s.text(0, 2).isEmpty());
 }
 
 void MainformTest::anEmptyFolderShowsOneBlankRow() {
     Shown s;
     QCOMPARE(s.w.windowTitle(), QString("orrindel mail - (0/0)"));
-    QCOMPARE(s.w.itemCount, 0);
+    QCOMPARE(s.w.itemCount(), 0);
     QCOMPARE(s.w.databox->model()->rowCount(), 1);
     for (int c = 0; c < 5; ++c) QVERIFY(s.text(0, c).isEmpty());
     QCOMPARE(s.colour(0, 0, Qt::BackgroundRole), QColor(192, 192, 192));
     clickRow(s.w, 0);
-    QCOMPARE(s.w.currentItem, -1);
+    QCOMPARE(s.w.currentItem(), -1);
     QCOMPARE(s.w.windowTitle(), QString("orrindel mail - (0/0)"));
     // Sorting an empty list makes no index, so every reload sorts again.
     QStringList messages;
-    connect(s.w.statusBar(), &QStatusBar::messageChanged, this, [&](const QString& m) { messages << m; });
+    connect(&s.w, &Tmainform::statusTextChanged, this, [&](const QString& m) { messages << m; });
     s.w.reloadList();
     QCOMPARE(messages, QStringList({"sorting...", "ready"}));
 }
@@ -264,33 +264,33 @@ void MainformTest::aHeaderClickResortsButNotDuringATransfer() {
     testsupport::addItem("IN", 2, "Al <al@a.org>", "mango", 'U');
     testsupport::addItem("IN", 3, "Bo <bo@b.org>", "apple", 'U');
     Shown s;
-    QCOMPARE(s.w.sortType, 7);
+    QCOMPARE(s.w.sortType(), 7);
     QCOMPARE(s.w.databox->sortedColumn(), 4);
     QCOMPARE(s.text(0, 2), QString(" zebra"));  // oldest first
     clickHeader(s.w, 0);
     QCOMPARE(s.w.databox->sortedColumn(), 1);
-    QCOMPARE(s.w.sortType, 3);
+    QCOMPARE(s.w.sortType(), 3);
     QVERIFY(std::filesystem::exists("IN/n3.idx"));
     QCOMPARE(s.text(0, 0), QString(" Al"));
     QCOMPARE(s.text(2, 0), QString(" Cy"));
 
     // A transfer hides the sorted column; clicks then change nothing.
-    s.w.transferState = transfer::kRetrievingMail;
+    s.w.transfers().transferState = transfer::kRetrievingMail;
     s.w.lockForTransfer();
     QCOMPARE(s.w.databox->sortedColumn(), -1);
     QVERIFY(!s.w.mailbox->isEnabled());
     clickHeader(s.w, 2);
-    QCOMPARE(s.w.sortType, 3);
+    QCOMPARE(s.w.sortType(), 3);
     QVERIFY(!std::filesystem::exists("IN/n5.idx"));
     s.w.unlockAfterTransfer();
-    s.w.transferState = transfer::kIdle;
+    s.w.transfers().transferState = transfer::kIdle;
     QCOMPARE(s.w.databox->sortedColumn(), 1);
     QVERIFY(s.w.mailbox->isEnabled());
     QCOMPARE(s.text(0, 0), QString(" Al"));
     // Shift with an arrow key moves the sorted column.
     s.w.databox->setFocus();
     QTest::keyClick(s.w.databox, Qt::Key_Right, Qt::ShiftModifier);
-    QCOMPARE(s.w.sortType, 4);
+    QCOMPARE(s.w.sortType(), 4);
 }
 
 void MainformTest::aSelectedReadRowIsDrawnInComplementColours() {
@@ -299,7 +299,7 @@ void MainformTest::aSelectedReadRowIsDrawnInComplementColours() {
     Shown s;
     QVERIFY(QTest::qWaitForWindowExposed(&s.w));
     clickRow(s.w, 0);
-    QCOMPARE(s.w.currentItem, 0);
+    QCOMPARE(s.w.currentItem(), 0);
     QCOMPARE(s.colour(0, 2, Qt::ForegroundRole), QColor(255, 0, 0));
     QCOMPARE(s.colour(0, 2, Qt::BackgroundRole), QColor(0, 255, 255));  // 16777215 - 255
     QCOMPARE(s.colour(1, 2, Qt::ForegroundRole), QColor(0, 0, 0));
@@ -319,7 +319,7 @@ void MainformTest::aMissingIndexShowsSortingWhileItIsBuilt() {
     Shown s;
     QVERIFY(std::filesystem::exists("IN/n7.idx"));
     QStringList messages;
-    connect(s.w.statusBar(), &QStatusBar::messageChanged, this, [&](const QString& m) { messages << m; });
+    connect(&s.w, &Tmainform::statusTextChanged, this, [&](const QString& m) { messages << m; });
     s.w.reloadList();
     QVERIFY(messages.isEmpty());  // the index exists: no sorting
     std::filesystem::remove("IN/n7.idx");
@@ -337,7 +337,7 @@ void MainformTest::onlyTheDrawnRowsAreRead() {
     Shown s;
     QVERIFY(QTest::qWaitForWindowExposed(&s.w));
     s.w.mailbox->setCurrentRow(4);
-    QCOMPARE(s.w.itemCount, kItems);
+    QCOMPARE(s.w.itemCount(), kItems);
     QCOMPARE(s.w.databox->model()->rowCount(), kItems);
     s.w.databox->viewport()->repaint();
     const int visible = s.w.databox->viewport()->height() / s.w.databox->rowHeight(0) + 2;
@@ -352,10 +352,10 @@ void MainformTest::sortByStatusUsesTheStatusIndex() {
     testsupport::addItem("IN", 1, "a@a.org", "new", 'U');
     testsupport::addItem("IN", 2, "b@b.org", "read", 'R');
     Shown s;
-    QAction* byStatus = s.w.action("sortbystatus1");
+    QAction* byStatus = s.w.findChild<QAction*>("sortbystatus1");
     byStatus->trigger();
     QVERIFY(byStatus->isChecked());
-    QCOMPARE(s.w.sortType, 2);
+    QCOMPARE(s.w.sortType(), 2);
     QCOMPARE(s.w.databox->sortedColumn(), -1);
     QVERIFY(std::filesystem::exists("IN/n2.idx"));
     QCOMPARE(s.text(0, 2), QString(" read"));  // "R" sorts before "U"
@@ -365,14 +365,14 @@ void MainformTest::sortByStatusUsesTheStatusIndex() {
     s.w.statusRefresh();
     QCOMPARE(s.text(0, 2), QString(" new"));
     // Ignored during a transfer.
-    s.w.transferState = transfer::kRetrievingMail;
+    s.w.transfers().transferState = transfer::kRetrievingMail;
     byStatus->trigger();
     QVERIFY(byStatus->isChecked());
-    s.w.transferState = transfer::kIdle;
+    s.w.transfers().transferState = transfer::kIdle;
     byStatus->trigger();
     QVERIFY(!byStatus->isChecked());
     QCOMPARE(s.w.databox->sortedColumn(), 4);
-    QCOMPARE(s.w.sortType, 7);
+    QCOMPARE(s.w.sortType(), 7);
 }
 
 void MainformTest::theCaptionFollowsTheClickedRow() {
@@ -381,16 +381,16 @@ void MainformTest::theCaptionFollowsTheClickedRow() {
     QVERIFY(QTest::qWaitForWindowExposed(&s.w));
     QCOMPARE(s.w.windowTitle(), QString("orrindel mail - (0/3)"));
     clickRow(s.w, 1);
-    QCOMPARE(s.w.currentItem, 1);
+    QCOMPARE(s.w.currentItem(), 1);
     QCOMPARE(s.w.windowTitle(), QString("orrindel mail - (2/3)"));
-    s.w.action("selectall1")->trigger();
+    s.w.findChild<QAction*>("selectall1")->trigger();
     QCOMPARE(s.w.databox->selectedCount(), 3);
-    QCOMPARE(s.w.currentItem, 0);
+    QCOMPARE(s.w.currentItem(), 0);
     QCOMPARE(s.w.windowTitle(), QString("orrindel mail - (2/3)"));
     QTest::keyClick(s.w.databox, Qt::Key_Down);
-    QCOMPARE(s.w.currentItem, 1);
+    QCOMPARE(s.w.currentItem(), 1);
     s.w.reloadList();
-    QCOMPARE(s.w.currentItem, -1);
+    QCOMPARE(s.w.currentItem(), -1);
     QCOMPARE(s.w.databox->selectedCount(), 0);
     QTest::keyClick(s.w.databox, Qt::Key_X);  // "x" closes the window
     QVERIFY(!s.w.isVisible());
@@ -401,11 +401,11 @@ void MainformTest::theCurrentBodyPathShrinksAMultiSelection() {
     Shown s;
     QVERIFY(QTest::qWaitForWindowExposed(&s.w));
     QVERIFY(s.w.currentBodyPath().empty());  // no current item
-    s.w.action("selectall1")->trigger();
+    s.w.findChild<QAction*>("selectall1")->trigger();
     clickRow(s.w, 2, Qt::ControlModifier);  // current item 2, still two rows selected
     clickRow(s.w, 2, Qt::ControlModifier);
     QCOMPARE(s.w.databox->selectedCount(), 3);
-    QCOMPARE(s.w.currentItem, 2);
+    QCOMPARE(s.w.currentItem(), 2);
     std::string body = s.w.currentBodyPath();
     QVERIFY2(QString::fromStdString(body).endsWith("N0000003.omb"), body.c_str());
     QCOMPARE(s.w.databox->selectedCount(), 1);
@@ -451,22 +451,22 @@ void MainformTest::retrievalFromTheMenuFillsTheInbox() {
     writeFile("omail.ini", "[general]\nuser=ann\npass=pw\npop=" + server.host() + "\n");
     Shown s;
     QVERIFY(QTest::qWaitForWindowExposed(&s.w));
-    s.w.action("retrieveemailmessages1")->trigger();
-    QCOMPARE(s.w.transferState, 1);
+    s.w.findChild<QAction*>("retrieveemailmessages1")->trigger();
+    QCOMPARE(s.w.transfers().transferState, 1);
     QVERIFY(!s.w.mailbox->isEnabled());
     QCOMPARE(s.w.databox->sortedColumn(), -1);
     QVERIFY(QTest::qWaitFor([&] { return !m_boxes.isEmpty(); }, 10000));
     QCOMPARE(m_boxes, QStringList({"2 new messages retrieved"}));
     QVERIFY(server.finish());
     QCOMPARE(QString::fromStdString(server.received()), QString::fromStdString(server.expected()));
-    QCOMPARE(s.w.transferState, 0);
+    QCOMPARE(s.w.transfers().transferState, 0);
     QVERIFY(s.w.mailbox->isEnabled());
     QCOMPARE(s.w.databox->sortedColumn(), 4);
     QCOMPARE(s.w.windowTitle(), QString("orrindel mail - (0/2)"));
     QCOMPARE(s.text(0, 0), QString(" Bob"));
     QCOMPARE(s.text(1, 2), QString(" second"));
     QCOMPARE(s.colour(1, 2, Qt::ForegroundRole), QColor(0, 0, 0));  // "U": unredcol
-    QVERIFY(QTest::qWaitFor([&] { return s.w.statusBar()->currentMessage() == "ready"; }, 2000));
+    QVERIFY(QTest::qWaitFor([&] { return s.w.statusText() == "ready"; }, 2000));
 }
 
 void MainformTest::thePasswordPromptHidesWhatIsTyped() {
@@ -485,13 +485,13 @@ void MainformTest::thePasswordPromptHidesWhatIsTyped() {
     });
     s.w.emailmessages1Click();
     QVERIFY(hidden);
-    QCOMPARE(QString::fromStdString(s.w.retrievalPassword), QString("typed"));
+    QCOMPARE(QString::fromStdString(s.w.transfers().retrievalPassword), QString("typed"));
     QCOMPARE(s.w.enterstringform->edit1->echoMode(), QLineEdit::Normal);
     // Nobody listens there: the error ends the run and is shown; the
     // password stays for the next try.
     QVERIFY(QTest::qWaitFor([&] { return !m_boxes.isEmpty(); }, 10000));
-    QCOMPARE(s.w.transferState, 0);
-    QCOMPARE(QString::fromStdString(s.w.retrievalPassword), QString("typed"));
+    QCOMPARE(s.w.transfers().transferState, 0);
+    QCOMPARE(QString::fromStdString(s.w.transfers().retrievalPassword), QString("typed"));
     // An empty entry is no confirmation.
     QTimer::singleShot(0, this, [&] {
         if (auto* dlg = qobject_cast<Tenterstringform*>(QApplication::activeModalWidget()))
@@ -506,7 +506,7 @@ void MainformTest::popupEntriesFollowTheirMenuTwins() {
     for (QAction* a : s.w.datapop->actions()) captions << a->text();
     QCOMPARE(captions, QStringList({"select all", "move", "delete", "highlight", "unhighlight", "expire",
                                     "expire news", "view", "launch", "retrieve"}));
-    QAction* main = s.w.action("deleteselecteditems1");
+    QAction* main = s.w.findChild<QAction*>("deleteselecteditems1");
     QAction* twin = s.w.datapop->actions().at(2);
     QVERIFY(!twin->isEnabled());  // not built yet: both disabled
     int runs = 0;

@@ -1,6 +1,6 @@
 // omail.ini: the empty-value marker, strict integers, the torva.ini and
 // built-in fallbacks, folder options and window geometry keys.
-#include "main/settings.h"
+#include "settings/settings.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>

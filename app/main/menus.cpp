@@ -1,0 +1,333 @@
+// The main menu, the pop-up menus and the toolbar, each built from a table.
+#include "commands/find.h"
+#include "main/mainform.h"
+#include "ui/dialogs.h"
+#include "ui/virtuallist.h"
+
+#include <QAbstractScrollArea>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+using ActionSlot = QAction* MainActions::*;
+
+// One menu entry: its caption, its object name and where the action is
+// kept. A null caption is a separator; a caption with a null slot opens
+// a sub-menu that takes the entries up to the next null name.
+struct MenuEntry {
+    const char* caption;
+    const char* name;
+    ActionSlot slot;
+};
+
+struct MenuTitle {
+    const char* caption;
+    const char* name;
+};
+
+constexpr MenuEntry kSeparator{nullptr, nullptr, nullptr};
+constexpr MenuEntry kEndSubmenu{"", nullptr, nullptr};
+
+struct MenuSpec {
+    MenuTitle title;
+    std::initializer_list<MenuEntry> entries;
+};
+
+const MenuSpec kMainMenu[] = {
+    {{"&orrindel mail", "orrindelmail1"},
+     {{"&select all", "selectall1", &MainActions::selectall1},
+      kSeparator,
+      {"&move selected items to folder", "moveselecteditemstofolder1", &MainActions::moveselecteditemstofolder1},
+      {"m&ove all items to folder", "moveallitemstofolder1", &MainActions::moveallitemstofolder1},
+      {"&delete selected items", "deleteselecteditems1", &MainActions::deleteselecteditems1},
+      {"d&elete all items", "deleteallitems1", &MainActions::deleteallitems1},
+      kSeparator,
+      {"&highlight selected items", "highlightselecteditems1", &MainActions::highlightselecteditems1},
+      {"&unhighlight selected items", "unhighlightselecteditems1", &MainActions::unhighlightselecteditems1},
+      kSeparator,
+      {"&find in subject", "findinsubject1", &MainActions::findinsubject1},
+      {"find &author", "findauthor1", &MainActions::findauthor1},
+      {"find a&gain", "findagain1", &MainActions::findagain1},
+      kSeparator,
+      {"e&xpire selected folder or group", "expireselectedfolderorgroup1", &MainActions::expireselectedfolderorgroup1},
+      {"ex&pire all newsgroups", "expireallnewsgroups1", &MainActions::expireallnewsgroups1},
+      kSeparator,
+      {"&cancel deliver or retrieve", "canceldeliverorretrieve1", &MainActions::canceldeliverorretrieve1},
+      {"&exit orrindel mail", "exitorrindelmail1", &MainActions::exitorrindelmail1}}},
+    {{"&view", "view1"},
+     {{"&selected &item", "selecteditem1", &MainActions::selecteditem1},
+      {"selected item &header", "selecteditemheader1", &MainActions::selecteditemheader1},
+      {"&launch selected item", "launchselecteditem1", &MainActions::launchselecteditem1},
+      {"view decode lo&g", "viewdecodelog1", &MainActions::viewdecodelog1},
+      {"&print selected item", "printselecteditem1", &MainActions::printselecteditem1},
+      {"&save selected item as...", "saveselecteditemas1", &MainActions::saveselecteditemas1}}},
+    {{"&compose", "compose1"},
+     {{"new &email message", "newemailmessage1", &MainActions::newemailmessage1},
+      {"&reply to selected item via email", "replytoselecteditemviaemail1", &MainActions::replytoselecteditemviaemail1},
+      {"new &news article", "newnewsarticle1", &MainActions::newnewsarticle1},
+      {"&follow up selected item via usenet", "followupselecteditemviausenet1",
+       &MainActions::followupselecteditemviausenet1},
+      {"&forward selected item", "forwardselecteditem1", &MainActions::forwardselecteditem1},
+      {"&recompose selected item", "recomposeselecteditem1", &MainActions::recomposeselecteditem1},
+      {"e&dit selected item header in outbox", "editselecteditemheaderinoutbox1",
+       &MainActions::editselecteditemheaderinoutbox1},
+      {"ed&it selected item body in outbox", "editselecteditembodyinoutbox1",
+       &MainActions::editselecteditembodyinoutbox1}}},
+    {{"&deliver", "deliver1"},
+     {{"send &email messages in outbox", "sendemailmessagesinoutbox1", &MainActions::sendemailmessagesinoutbox1},
+      {"post &news articles in outbox", "postnewsarticlesinoutbox1", &MainActions::postnewsarticlesinoutbox1},
+      {"&deliver all items in outbox", "deliverallitemsinoutbox1", &MainActions::deliverallitemsinoutbox1}}},
+    {{"&retrieve", "retrieve1"},
+     {{"&email messages", "retrieveemailmessages1", &MainActions::retrieveemailmessages1},
+      {"&news article headers and bodies in selected group", "newsarticleheadersandbodies1",
+       &MainActions::newsarticleheadersandbodies1},
+      {"n&ews article headers in selected group", "newsarticleheaders1", &MainActions::newsarticleheaders1},
+      {"&selected news article bodies in selected group", "selectednewsarticlebodies1",
+       &MainActions::selectednewsarticlebodies1},
+      {"&highlighted news article bodies in selected group", "highlightednewsarticlebodies1",
+       &MainActions::highlightednewsarticlebodies1},
+      {"news article headers and bodies in s&ubscribed groups", "headersandbodiessubscribed1",
+       &MainActions::headersandbodiessubscribed1},
+      {"news article headers in su&bscribed groups", "headerssubscribed1", &MainActions::headerssubscribed1},
+      {"h&ighlighted news article bodies in subscribed groups", "highlightedbodiessubscribed1",
+       &MainActions::highlightedbodiessubscribed1}}},
+    {{"&settings", "settings1"},
+     {{"&general", "general1", &MainActions::general1},
+      {"&address book", "addressbook1", &MainActions::addressbook1},
+      {"&newsgroups", "newsgroups1", &MainActions::newsgroups1},
+      {"personal &folders", "personalfolders1", nullptr},
+      {"&create", "create1", &MainActions::create1},
+      {"&rename selected", "renameselected1", &MainActions::renameselected1},
+      {"&delete selected", "deleteselected1", &MainActions::deleteselected1},
+      {"&options", "options1", &MainActions::options1},
+      kEndSubmenu,
+      kSeparator,
+      {"&toolbar", "toolbar1", &MainActions::toolbar1},
+      {"&status bar", "statusbar1", &MainActions::statusbar1},
+      {"s&ort by status", "sortbystatus1", &MainActions::sortbystatus1}}},
+    {{"&help", "help1"},
+     {{"orrindel &mail", "orrindelmailhelp1", &MainActions::orrindelmailhelp1},
+      {"&about orrindel mail", "aboutorrindelmail1", &MainActions::aboutorrindelmail1}}},
+};
+
+// A pop-up entry: its caption and the main-menu action it runs.
+struct PopupEntry {
+    const char* caption;
+    ActionSlot twin;
+};
+
+const PopupEntry kCompop[] = {
+    {"new email message", &MainActions::newemailmessage1},
+    {"reply via email", &MainActions::replytoselecteditemviaemail1},
+    {"new news article", &MainActions::newnewsarticle1},
+    {"follow up via usenet", &MainActions::followupselecteditemviausenet1},
+    {"forward", &MainActions::forwardselecteditem1},
+    {"recompose", &MainActions::recomposeselecteditem1},
+};
+const PopupEntry kDelretpop[] = {
+    {"send email messages in outbox", &MainActions::sendemailmessagesinoutbox1},
+    {"post news articles in outbox", &MainActions::postnewsarticlesinoutbox1},
+    {"deliver all in outbox", &MainActions::deliverallitemsinoutbox1},
+    {"retrieve email messages", &MainActions::retrieveemailmessages1},
+};
+const PopupEntry kPopupsettings[] = {
+    {"general", &MainActions::general1},
+    {"address book", &MainActions::addressbook1},
+    {"newsgroups", &MainActions::newsgroups1},
+};
+const PopupEntry kPopupfolders[] = {
+    {"create", &MainActions::create1},
+    {"rename selected", &MainActions::renameselected1},
+    {"delete selected", &MainActions::deleteselected1},
+    {"options", &MainActions::options1},
+};
+const PopupEntry kMailbpopup[] = {
+    {"create personal folder", &MainActions::create1},
+    {"rename personal folder", &MainActions::renameselected1},
+    {"delete personal folder", &MainActions::deleteselected1},
+    {"personal folder options", &MainActions::options1},
+    {"send email messages", &MainActions::sendemailmessagesinoutbox1},
+    {"retrieve email messages", &MainActions::retrieveemailmessages1},
+    {"post news articles", &MainActions::postnewsarticlesinoutbox1},
+    {"deliver all", &MainActions::deliverallitemsinoutbox1},
+};
+const PopupEntry kNewspop[] = {
+    {"retrieve headers and bodies", &MainActions::newsarticleheadersandbodies1},
+    {"retrieve headers", &MainActions::newsarticleheaders1},
+    {"retrieve selected bodies", &MainActions::selectednewsarticlebodies1},
+    {"retrieve highlighted bodies", &MainActions::highlightednewsarticlebodies1},
+    {"retrieve headers and bodies in subscribed groups", &MainActions::headersandbodiessubscribed1},
+    {"retrieve headers in subscribed groups", &MainActions::headerssubscribed1},
+    {"retrieve highlighted bodies in subscribed groups", &MainActions::highlightedbodiessubscribed1},
+};
+const PopupEntry kDatapop[] = {
+    {"select all", &MainActions::selectall1},
+    {"move", &MainActions::moveselecteditemstofolder1},
+    {"delete", &MainActions::deleteselecteditems1},
+    {"highlight", &MainActions::highlightselecteditems1},
+    {"unhighlight", &MainActions::unhighlightselecteditems1},
+    {"expire", &MainActions::expireselectedfolderorgroup1},
+    {"expire news", &MainActions::expireallnewsgroups1},
+    {"view", &MainActions::selecteditem1},
+    {"launch", &MainActions::launchselecteditem1},
+    {"retrieve", &MainActions::selectednewsarticlebodies1},
+};
+
+struct ButtonSpec {
+    const char* name;
+    const char* hint;
+    QStyle::StandardPixmap icon;
+};
+
+const ButtonSpec kButtons[] = {
+    {"cancelbtn", "cancel deliver or retrieve", QStyle::SP_BrowserStop},
+    {"printbtn", "print selected item", QStyle::SP_FileDialogDetailedView},
+    {"saveasbtn", "save selected item as...", QStyle::SP_DialogSaveButton},
+    {"compbtn", "compose", QStyle::SP_FileIcon},
+    {"delretrbtn", "deliver and retrieve", QStyle::SP_BrowserReload},
+    {"settingsbtn", "settings", QStyle::SP_FileDialogListView},
+    {"foldersbtn", "personal folders", QStyle::SP_DirIcon},
+    {"helpbtn", "help", QStyle::SP_DialogHelpButton},
+    {"exitbtn", "exit orrindel mail", QStyle::SP_DialogCloseButton},
+};
+constexpr int kButtonWidth = 52;
+constexpr int kButtonHeight = 42;
+constexpr int kToolbarHeight = 56;
+constexpr int kIconSize = 24;
+
+// A pop-up opens at the pointer: a scroll area reports the position in
+// its viewport, not in its frame.
+void attachPopup(QAbstractScrollArea* area, QMenu* menu) {
+    area->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(area, &QWidget::customContextMenuRequested, menu, [area, menu](const QPoint& pos) {
+        menu->popup(area->viewport()->mapToGlobal(pos));
+    });
+}
+
+}  // namespace
+
+QToolButton* Tmainform::addButton(const char* name, const char* hint, int icon) {
+    auto* b = new QToolButton(Panel1);
+    b->setObjectName(name);
+    b->setToolTip(hint);
+    b->setAutoRaise(true);
+    b->setFixedSize(kButtonWidth, kButtonHeight);
+    b->setIconSize(QSize(kIconSize, kIconSize));
+    b->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(icon)));
+    b->setEnabled(false);  // enabled once its command exists
+    Panel1->addWidget(b);
+    return b;
+}
+
+void Tmainform::buildToolbar() {
+    Panel1 = addToolBar("toolbar");
+    Panel1->setObjectName("Panel1");
+    Panel1->setMovable(false);
+    Panel1->setFixedHeight(kToolbarHeight);
+    for (const ButtonSpec& spec : kButtons) addButton(spec.name, spec.hint, spec.icon);
+
+    folderbox = new QListWidget(this);
+    folderbox->setObjectName("folderbox");
+    folderbox->setSortingEnabled(true);
+    folderbox->hide();
+}
+
+void Tmainform::buildMenus() {
+    for (const MenuSpec& spec : kMainMenu) {
+        QMenu* menu = menuBar()->addMenu(spec.title.caption);
+        menu->setObjectName(spec.title.name);
+        QMenu* target = menu;
+        for (const MenuEntry& entry : spec.entries) {
+            if (!entry.caption) {
+                target->addSeparator();
+            } else if (!entry.name) {
+                target = menu;  // end of a sub-menu
+            } else if (!entry.slot) {
+                target = menu->addMenu(entry.caption);
+                target->setObjectName(entry.name);
+            } else {
+                QAction* a = target->addAction(entry.caption);
+                a->setObjectName(entry.name);
+                a->setEnabled(false);  // enabled once its command exists
+                m_actions.*entry.slot = a;
+            }
+        }
+    }
+    for (QAction* check : {m_actions.toolbar1, m_actions.statusbar1, m_actions.sortbystatus1}) {
+        check->setCheckable(true);
+        check->setEnabled(true);
+    }
+    m_actions.toolbar1->setChecked(true);
+    m_actions.statusbar1->setChecked(true);
+}
+
+void Tmainform::buildPopups() {
+    auto makeMenu = [this](const char* name, auto const& entries) {
+        auto* menu = new QMenu(this);
+        menu->setObjectName(name);
+        for (const PopupEntry& entry : entries) {
+            QAction* main = m_actions.*entry.twin;
+            QAction* twin = menu->addAction(entry.caption);
+            twin->setObjectName(menu->objectName() + "_" + main->objectName());
+            // The pop-up entry runs its main-menu twin and follows its
+            // enabled state, so a command is wired once, on the main menu.
+            twin->setEnabled(main->isEnabled());
+            connect(main, &QAction::changed, twin, [twin, main] { twin->setEnabled(main->isEnabled()); });
+            connect(twin, &QAction::triggered, main, &QAction::trigger);
+        }
+        return menu;
+    };
+    compop = makeMenu("compop", kCompop);
+    delretpop = makeMenu("delretpop", kDelretpop);
+    popupsettings = makeMenu("popupsettings", kPopupsettings);
+    popupfolders = makeMenu("popupfolders", kPopupfolders);
+    mailbpopup = makeMenu("mailbpopup", kMailbpopup);
+    newspop = makeMenu("newspop", kNewspop);
+    datapop = makeMenu("datapop", kDatapop);
+
+    // Toolbar buttons that open a pop-up menu.
+    const std::pair<const char*, QMenu*> buttonMenus[] = {
+        {"compbtn", compop}, {"delretrbtn", delretpop}, {"settingsbtn", popupsettings}, {"foldersbtn", popupfolders}};
+    for (const auto& [name, menu] : buttonMenus) {
+        auto* button = Panel1->findChild<QToolButton*>(name);
+        button->setMenu(menu);
+        button->setPopupMode(QToolButton::InstantPopup);
+        button->setEnabled(true);
+    }
+    attachPopup(mailbox, mailbpopup);
+    attachPopup(newsbox, newspop);
+    attachPopup(databox, datapop);
+}
+
+// The commands this window runs itself; the command families bind theirs.
+void Tmainform::bindCommands() {
+    const MainActions& a = m_actions;
+    bindAction(a.selectall1, this, &Tmainform::selectall1Click);
+    bindAction(a.canceldeliverorretrieve1, this, &Tmainform::canceldeliveryorretrieve1Click);
+    bindAction(a.exitorrindelmail1, this, &QWidget::close);
+    bindAction(a.retrieveemailmessages1, this, &Tmainform::emailmessages1Click);
+    bindAction(a.aboutorrindelmail1, this, [this] {
+        ui::informationBox(this, "orrindel mail\nmail and news for people who live in them");
+    });
+    connect(a.toolbar1, &QAction::toggled, Panel1, &QWidget::setVisible);
+    connect(a.statusbar1, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
+    connect(a.sortbystatus1, &QAction::triggered, this, &Tmainform::sortbystatus1Click);
+
+    auto* cancel = Panel1->findChild<QToolButton*>("cancelbtn");
+    cancel->setEnabled(true);
+    connect(cancel, &QToolButton::clicked, this, &Tmainform::cancelbtnClick);
+    auto* exitbtn = Panel1->findChild<QToolButton*>("exitbtn");
+    exitbtn->setEnabled(true);
+    connect(exitbtn, &QToolButton::clicked, this, &QWidget::close);
+
+    m_find = new FindCommands(*this, this);
+    bindAction(a.findinsubject1, m_find, &FindCommands::findinsubject1Click);
+    bindAction(a.findauthor1, m_find, &FindCommands::findauthor1Click);
+    bindAction(a.findagain1, m_find, &FindCommands::findagain1Click);
+}

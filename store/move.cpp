@@ -26,6 +26,8 @@ namespace torvakit {
 namespace {
 
 constexpr int kDisplayDateLine = 6;
+constexpr int kSortableLine = 7;
+constexpr int kCenturyYears = 100;
 constexpr int kStatusLine = 2;
 constexpr int kEpochYear = 1970;
 constexpr int kStoredYearBase = 1900;
@@ -221,10 +223,28 @@ int64_t daysFromCivil(int64_t year, int64_t month, int64_t day) {
     return era * 146097 + doe - 719468 + (day - 1);
 }
 
+// The years since 1900 of a sortable date (line 7): the digits before its
+// ten of month, day, hour, minute and second; -1 when it has none.
+int32_t sortableYear(std::string_view sortable) {
+    constexpr std::size_t kAfterYear = 10;
+    if (sortable.size() <= kAfterYear) return -1;
+    int32_t year = 0;
+    for (char c : sortable.substr(0, sortable.size() - kAfterYear)) {
+        if (c < '0' || c > '9') return -1;
+        year = year * 10 + (c - '0');
+    }
+    return year;
+}
+
 // Whole days between midnight of the record's display date and today.
-int64_t ageInDays(std::string_view displayDate, int64_t today) {
+// Display dates show the year in two digits ("01 Jan 24"); older records
+// hold the years since 1900 ("01 Jan 124"). A two-digit year takes its
+// century from the record's sortable date.
+int64_t ageInDays(std::string_view displayDate, std::string_view sortableDate, int64_t today) {
     int32_t pos = 0, day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
     extractdate(displayDate, pos, day, month, year, hour, minute, second);
+    const int32_t full = sortableYear(sortableDate);
+    if (year < kCenturyYears && full >= 0 && full % kCenturyYears == year) year = full;
     if (year < kFirstStoredYear) return today - daysFromCivil(kEpochYear, 1, 1) + 1;
     return today - daysFromCivil(int64_t{kStoredYearBase} + year, month, day);
 }
@@ -250,7 +270,7 @@ int ExpireItems(std::string_view source, std::string_view destination, int32_t m
     const platform::CalendarTime now = platform::currentLocalCalendar();
     const int64_t today = daysFromCivil(now.year, now.month, now.day);
     return rewriteList(source, destination, [limit, today](uint32_t, const Record& r) {
-        return ageInDays(r[kDisplayDateLine - 1], today) > limit;
+        return ageInDays(r[kDisplayDateLine - 1], r[kSortableLine - 1], today) > limit;
     });
 }
 

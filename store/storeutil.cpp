@@ -51,8 +51,10 @@ bool isPlainName(std::string_view name) {
 }
 
 std::string displayDate(int day, int month, int year) {
+    // year counts from 1900; the list shows its last two digits.
+    constexpr int kCentury = 100;
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%02d %s %02d", day, monthName(month), year);
+    std::snprintf(buf, sizeof buf, "%02d %s %02d", day, monthName(month), ((year % kCentury) + kCentury) % kCentury);
     return buf;
 }
 

@@ -59,7 +59,8 @@ std::string_view fileNamePart(std::string_view path);
 // not empty, not "." or "..", no separator, no NUL, no line end.
 bool isPlainName(std::string_view name);
 
-// Line 6 of a list record: "%02d %s %02d" (day, month name, year).
+// Line 6 of a list record: "%02d %s %02d" (day, month name, the last two
+// digits of the year; year counts from 1900).
 std::string displayDate(int day, int month, int year);
 // Line 7: "%02d%02d%02d%02d%02d%02d" (year, month, day, hour, minute, second).
 std::string sortableDate(int year, int month, int day, int hour, int minute, int second);

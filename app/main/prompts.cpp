@@ -3,13 +3,26 @@
 #include "ui/dialogs.h"
 
 #include <QHBoxLayout>
+#include <QProxyStyle>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
 constexpr int kPromptWidth = 320;
-}
+constexpr int kPasswordCharacter = '*';
+
+// Hidden entries show '*' for each character, whatever the style's own
+// password character is.
+class StarPasswordStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter) return kPasswordCharacter;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+}  // namespace
 
 Tenterstringform::Tenterstringform(QWidget* parent) : QDialog(parent) {
     setObjectName("enterstringform");
@@ -17,6 +30,9 @@ Tenterstringform::Tenterstringform(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     edit1 = new QLineEdit(this);
     edit1->setObjectName("edit1");
+    auto* style = new StarPasswordStyle;
+    style->setParent(this);
+    edit1->setStyle(style);
     layout->addWidget(edit1);
     auto* buttons = new QHBoxLayout;
     okbtn = new QPushButton("ok", this);

@@ -62,7 +62,9 @@ void VirtualList::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    QTableView::keyPressEvent(event);
+    // The space bar is no selection key here; the selection stays.
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) event->accept();
+    else QTableView::keyPressEvent(event);
     emit keyDown(event->key());
     if (!event->text().isEmpty()) emit keyPressed(event->text());
 }

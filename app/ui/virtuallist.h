@@ -34,6 +34,9 @@ public:
     void setMultiSelect(bool on);
     // Height of each row; rows are never measured one by one.
     void setRowHeight(int pixels);
+    // Typing does not search the rows: that would read every record of the
+    // folder. Letters are commands of the list (find, find again, exit).
+    void keyboardSearch(const QString&) override {}
 
 signals:
     void sortedColumnChanged(int column);

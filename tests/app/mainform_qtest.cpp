@@ -473,11 +473,13 @@ void MainformTest::thePasswordPromptHidesWhatIsTyped() {
     writeFile("omail.ini", "[general]\nuser=ann\npass=$%^&*\npop=127.0.0.1:1\n");
     Shown s;
     bool hidden = false;
+    QString shown;
     QTimer::singleShot(0, this, [&] {
         auto* dlg = qobject_cast<Tenterstringform*>(QApplication::activeModalWidget());
         if (!dlg) return;
         hidden = dlg->edit1->echoMode() == QLineEdit::Password && dlg->windowTitle() == "please enter your password";
         QTest::keyClicks(dlg->edit1, "typed");
+        shown = dlg->edit1->displayText();
         QTest::mouseClick(dlg->okbtn, Qt::LeftButton);
     });
     QTimer::singleShot(5000, this, [] {
@@ -485,6 +487,7 @@ void MainformTest::thePasswordPromptHidesWhatIsTyped() {
     });
     s.w.emailmessages1Click();
     QVERIFY(hidden);
+    QCOMPARE(shown, QString("*****"));  // a star for each character, not the style's dot
     QCOMPARE(QString::fromStdString(s.w.transfers().retrievalPassword), QString("typed"));
     QCOMPARE(s.w.enterstringform->edit1->echoMode(), QLineEdit::Normal);
     // Nobody listens there: the error ends the run and is shown; the

@@ -196,6 +196,31 @@ TEST_F(Folders, ExpireByAge) {
     EXPECT_EQ(readFile("in/n.lst"), records[2] + records[4]);
 }
 
+// Records written since the list shows two-digit years ("01 Jan 24") take
+// the century from their sortable date, so a recent item is not taken for
+// one from before 1970.
+TEST_F(Folders, ExpireByAgeWithTwoDigitYears) {
+    auto recent = [](int days) {
+        platform::CalendarTime t = platform::currentLocalCalendar();
+        t.day -= days;
+        t.hour = 12;
+        t = platform::localCalendar(platform::fromLocalCalendar(t));
+        static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+        char display[32], sortable[32];
+        std::snprintf(display, sizeof display, "%02d %s %02d", t.day, months[t.month - 1], t.year % 100);
+        std::snprintf(sortable, sizeof sortable, "%02d%02d%02d120000", t.year - 1900, t.month, t.day);
+        return std::string(display) + "\r\n" + sortable;
+    };
+    fill("in", {'U', 'U'});
+    const std::string kept = "N0000000.omh\r\nU\r\na\r\nr\r\ns\r\n" + recent(3) + "\r\n1\r\n<a>\r\n";
+    const std::string old = "N0000001.omh\r\nU\r\na\r\nr\r\ns\r\n" + recent(40) + "\r\n1\r\n<b>\r\n";
+    writeFile("in/n.lst", kept + old);
+    EXPECT_EQ(ExpireItems("in\\", "bin\\", -30), 1);
+    EXPECT_EQ(readFile("in/n.lst"), kept);
+    EXPECT_EQ(readFile("bin/n.lst"), old);
+}
+
 TEST_F(Folders, ExpireByStatus) {
     fill("in", {'R', 'U', 'R', 'H'});
     EXPECT_EQ(ExpireItems("in\\", "", 'R'), 1);

@@ -44,7 +44,6 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
             const bool automatic = t.automaticRun;
             t.cancel(true);
             if (!automatic) t.host().information(std::string(kNoNewMessages));
-            t.automaticRun = false;
             return;
         }
         netwire::GetMailItem(kMailMessage, head, body, m_itemNumber);
@@ -79,7 +78,6 @@ void MailRetrieval::stopUnfiled() {
     const bool automatic = m_transfers.automaticRun;
     m_transfers.cancel(false);
     if (!automatic) m_transfers.host().information(std::string(kCannotFile));
-    m_transfers.automaticRun = false;
 }
 
 void MailRetrieval::end() {
@@ -88,7 +86,6 @@ void MailRetrieval::end() {
     m_transfers.cancel(true);
     m_transfers.host().mailRetrievalEnded();
     if (!automatic) m_transfers.host().information(std::to_string(count) + std::string(kNewMessagesRetrieved));
-    m_transfers.automaticRun = false;
 }
 
 std::string MailRetrieval::destinationFolder() const {
@@ -117,20 +114,36 @@ std::string MailRetrieval::destinationFolder() const {
     return t.dataPath(kInbox) + "/";
 }
 
+namespace {
+
+bool pathTaken(const std::string& path) { return platform::fileExists(path) || platform::directoryExists(path); }
+
+// Moves a temporary file to a name nothing holds yet; never replaces a file.
+bool moveToFreeName(const std::string& from, const std::string& to) {
+    if (pathTaken(to)) return false;
+    if (platform::renameNoReplace(from, to)) return true;
+    // Another file system: copy, and keep the source until the copy is there.
+    return platform::copyFileReplace(from, to) && platform::deleteFile(from);
+}
+
+}  // namespace
+
 bool MailRetrieval::fileRetrievedMessage() {
     const Transfers& t = m_transfers;
     const std::string head = t.dataPath(kHeaderTemp);
     const std::string body = t.dataPath(kBodyTemp);
     // A message the server sent nothing for: nothing to file, nothing lost.
     if (!platform::fileExists(head)) return true;
+    // A number that could not be stored would be handed out again and the
+    // next message would land on this one's files.
     std::string headerName, bodyName;
-    torvakit::MakeFileNames(t.dataPath(kItemNumberFile), headerName, bodyName);
+    if (torvakit::MakeFileNames(t.dataPath(kItemNumberFile), headerName, bodyName) != 1) return false;
     const std::string folder = destinationFolder();
     const std::string headerPath = folder + headerName;
     const std::string bodyPath = folder + bodyName;
-    torvakit::moveoverfile(body, bodyPath);
-    torvakit::moveoverfile(head, headerPath);
-    if (!platform::fileExists(headerPath)) return false;
+    if (pathTaken(headerPath) || pathTaken(bodyPath)) return false;
+    if (platform::fileExists(body) && !moveToFreeName(body, bodyPath)) return false;
+    if (!moveToFreeName(head, headerPath)) return false;
     int appended = torvakit::AppendToList(headerPath, bodyPath, folder + std::string(kListName),
                                           folder + std::string(kCountName), kNewStatus);
     dropIndices(folder);

@@ -60,7 +60,6 @@ void Transfers::onStatus(uintptr_t wParam, const char* text) {
     m_host.setDefaultCursor();
     if (message == kPasswordFailed) retrievalPassword.clear();
     if (wasRunning != kIdle && !automatic) m_host.information(message);
-    automaticRun = false;
 }
 
 void Transfers::cancel(bool normalEnd) {
@@ -68,6 +67,10 @@ void Transfers::cancel(bool normalEnd) {
     for (const auto& hook : m_cancelHooks) hook(normalEnd);
     m_host.unlockAfterTransfer();
     transferState = kIdle;
+    // Every end of a run, the user's cancel included, clears the flag: a
+    // flag left set would stop the timer for the rest of the run and keep
+    // the next manual retrieval from asking for a password.
+    automaticRun = false;
 }
 
 void Transfers::userCancel() {

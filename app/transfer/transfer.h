@@ -94,7 +94,7 @@ public:
     // "&email messages": starts a retrieval when no transfer runs.
     void retrieveMail();
     // Ends the running transfer; normalEnd is true when a machine finished,
-    // false when the user or an error stopped it.
+    // false when the user or an error stopped it. Clears the automatic-run flag.
     void cancel(bool normalEnd);
     // The user's cancel: acts only while a transfer runs.
     void userCancel();

@@ -286,6 +286,52 @@ TEST_F(RetrieveTest, AMessageThatCannotBeFiledStopsTheRunBeforeAnyDelete) {
     EXPECT_EQ(host.boxes, std::vector<std::string>{"cannot file retrieved mail item"});
 }
 
+TEST_F(RetrieveTest, ANumberFileThatCannotBeRewrittenFilesNothingOverAnotherItem) {
+    // omail.dat replaced by a directory: every message would get the same
+    // number and land on the files of the one before.
+    platform::createDirectory("omail.dat");
+    writeFile("IN/N0000000.omh", "+OK kept\r\n");
+    using S = ScriptServer;
+    auto script = logon(2);
+    script.push_back(S::C("RETR 1\r\n"));
+    script.push_back(S::S(retrReply(message("x@y.org", "ann@a.org", "first"))));
+    script.push_back(S::C("QUIT\r\n"));
+    ScriptServer server(script);
+    start(server);
+    ASSERT_TRUE(runToEnd());
+    server.finish();
+    EXPECT_EQ(server.received().find("DELE"), std::string::npos) << server.received();
+    EXPECT_EQ(host.boxes, std::vector<std::string>{"cannot file retrieved mail item"});
+    EXPECT_EQ(readFile(platform::resolvePath("IN/N0000000.omh")), "+OK kept\r\n");
+    EXPECT_EQ(count("IN"), 0u);
+}
+
+TEST_F(RetrieveTest, CancellingATimerStartedRunLetsTheTimerFireAgain) {
+    host.general.timei = 1;
+    using S = ScriptServer;
+    auto script = logon(1);
+    script.push_back(S::C("RETR 1\r\n"));
+    script.push_back(S::Hold());
+    ScriptServer server(script);
+    host.general.pop = server.host();
+    for (int tick = 0; tick < 6; ++tick) transfers.timerTick();
+    ASSERT_EQ(host.locks, 1);
+    ASSERT_TRUE(loop.runUntil([&] { return server.received().find("RETR 1") != std::string::npos; }, 10000));
+    transfers.userCancel();
+    server.finish();
+    EXPECT_FALSE(transfers.automaticRun);
+    // The next due time starts a run again, and a manual run asks nothing
+    // it would not have asked.
+    auto quiet = logon(0);
+    quiet.push_back(S::C("QUIT\r\n"));
+    ScriptServer next(quiet);
+    host.general.pop = next.host();
+    for (int tick = 0; tick < 6; ++tick) transfers.timerTick();
+    EXPECT_EQ(host.locks, 2);
+    ASSERT_TRUE(runToEnd());
+    next.finish();
+}
+
 class FilingTest : public RetrieveTest {
 protected:
     // Retrieves the messages and gives the folder each one went to.

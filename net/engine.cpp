@@ -171,7 +171,7 @@ void flushQueue() {
             closeWithError(kUnterminated);
             return;
         }
-        int n = platform::wsSend(c.socket, c.send.data(), lf + 1);
+        int n = sendBytes(c.send.data(), lf + 1);
         if (n == platform::SOCKET_ERROR) {
             int error = platform::WSAGetLastError();
             if (error == platform::WSAEWOULDBLOCK) {
@@ -186,6 +186,18 @@ void flushQueue() {
             touch();
         }
     }
+}
+
+int sendBytes(const char* data, int length) {
+    Connection& c = conn();
+    if (!c.ssl) return platform::wsSend(c.socket, data, length);
+    // What TLS holds goes first; while the socket is full nothing more is
+    // encrypted, so the queue stays the only place where lines wait.
+    if (!tlsDrain()) {
+        platform::WSASetLastError(platform::WSAEWOULDBLOCK);
+        return platform::SOCKET_ERROR;
+    }
+    return tlsWrite(data, length);
 }
 
 int queueText(std::string_view text, int limit) {
@@ -415,6 +427,15 @@ void dispatchLines() {
     char text[kLineSize];
     for (;;) {
         if (c.state != State::Connected) return;
+        if (c.startTlsPending) {
+            // Bytes behind the reply that switches to TLS were sent before
+            // the switch by someone who is not the server we will verify.
+            c.startTlsPending = false;
+            if (c.receiveCount > 0)
+                return closeWithError(formatText(errorKind(c.protocol), "unexpected data after %s STARTTLS reply",
+                                                 protocolName(c.protocol)));
+            return tlsStart();
+        }
         int lf = torvakit::eolnposition(c.receive.data(), c.receiveCount);
         if (lf < 0) return;
         int rawLength = (lf > 0 && c.receive[static_cast<size_t>(lf - 1)] == '\r') ? lf - 1 : lf;
@@ -428,7 +449,7 @@ void dispatchLines() {
         }
         int length = torvakit::copylinefrombuffer(c.receive.data(), text, kLineSize, c.receiveCount);
         bool continuation = length > 3 && text[3] == '-';
-        bool skip = (c.protocol == Protocol::Smtp && continuation) ||
+        bool skip = (c.protocol == Protocol::Smtp && continuation && c.step != kStepEhlo) ||
                     (c.protocol == Protocol::Nntp && continuation && c.replyLines == 0);
         if (!skip) {
             // The handler reads the raw line in place; the buffer moves after.
@@ -469,8 +490,19 @@ void handleFullBuffer() {
     if (!ok) reportWriteFailure();
 }
 
+}  // namespace
+
+void processReceived() {
+    Connection& c = conn();
+    dispatchLines();
+    if (c.state == State::Connected && c.receiveCount == kReceiveSize) handleFullBuffer();
+}
+
+namespace {
+
 void readSocket() {
     Connection& c = conn();
+    if (c.ssl) return tlsReadable();
     int n = platform::wsRecv(c.socket, c.receive.data() + c.receiveCount, kReceiveSize - c.receiveCount);
     if (n == platform::SOCKET_ERROR) {
         if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) return;  // nothing after all
@@ -483,13 +515,16 @@ void readSocket() {
     }
     c.receiveCount += n;
     touch();
-    dispatchLines();
-    if (c.state == State::Connected && c.receiveCount == kReceiveSize) handleFullBuffer();
+    processReceived();
 }
 
 void writeReadyEvent() {
     Connection& c = conn();
     c.writeReady = true;
+    if (c.ssl) {
+        tlsWritable();
+        if (c.state != State::Connected || c.handshaking) return;
+    }
     flushQueue();
     if (c.state == State::Connected && (c.protocol == Protocol::Smtp || c.protocol == Protocol::Nntp))
         runFileSender();
@@ -534,6 +569,10 @@ void connectEvent(intptr_t lParam) {
     c.step = kStepGreeting;
     c.state = State::Connected;
     touch();
+    if (c.security == kSecurityTls) {
+        c.step = kStepTlsHandshake;
+        tlsStart();
+    }
 }
 
 void connectedEvent(intptr_t lParam) {
@@ -544,8 +583,12 @@ void connectedEvent(intptr_t lParam) {
     case platform::FD_WRITE: writeReadyEvent(); break;
     case platform::FD_CLOSE: {
         bool refused = c.refused;
+        bool handshaking = c.handshaking;
         AbortConnection();
-        if (!refused) postStatus(1, kConnexionClosed);
+        if (handshaking)
+            postStatus(1, formatText(errorKind(c.protocol), "tls handshake failed (connexion closed)"));
+        else if (!refused)
+            postStatus(1, kConnexionClosed);
         break;
     }
     default: break;
@@ -573,6 +616,11 @@ bool splitPort(std::string_view host, std::string_view& name, uint16_t& port) {
 
 int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t completionMessage,
                uint32_t statusMessage, std::string_view host, int serverType) {
+    return OpenServer(window, socketMessage, completionMessage, statusMessage, host, serverType, ServerOptions{});
+}
+
+int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t completionMessage,
+               uint32_t statusMessage, std::string_view host, int serverType, const ServerOptions& options) {
     Connection& c = conn();
     if (c.state != State::Idle) {
         AbortConnection();
@@ -589,9 +637,23 @@ int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t comple
     case kServerSmtp: c.port = kPortSmtp; c.protocol = Protocol::Smtp; break;
     default: break;
     }
+    c.security = options.security;
+    c.user = options.user;
+    c.password = options.password;
+    c.tlsDone = false;
+    resetCertificateProblem();
+    if (c.security == kSecurityTls) {
+        switch (c.protocol) {
+        case Protocol::Pop3: c.port = kPortPop3s; break;
+        case Protocol::Nntp: c.port = kPortNntps; break;
+        case Protocol::Smtp: c.port = kPortSmtps; break;
+        default: break;
+        }
+    }
     std::string_view name;
     uint16_t port = 0;
     if (splitPort(host, name, port)) c.port = port;
+    c.hostName = std::string(name);
     uint32_t dotted = platform::wsInetAddr(name);
     c.addressKnown = dotted != platform::WS_INADDR_NONE;
     c.address.addr = dotted;
@@ -643,7 +705,10 @@ int AbortConnection() {
     }
     if (c.socket != platform::INVALID_SOCKET) {
         platform::WSAAsyncSelect(c.socket, nullptr, 0, 0);
-        if (c.state == State::Connected) {
+        if (c.ssl) {
+            c.sendCount = 0;
+            tlsClose(c.state == State::Connected && !c.handshaking ? kQuit : "");
+        } else if (c.state == State::Connected) {
             // QUIT goes out now if the socket takes it; the close then
             // finishes in the background.
             c.sendCount = 0;
@@ -654,6 +719,9 @@ int AbortConnection() {
         c.socket = platform::INVALID_SOCKET;
     }
     c.sendCount = 0;
+    c.startTlsPending = false;
+    c.password.assign(c.password.size(), '\0');
+    c.password.clear();
     c.state = State::Idle;
     c.step = kStepReady;
     stopWatchdog();

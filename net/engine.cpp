@@ -530,34 +530,67 @@ void writeReadyEvent() {
         runFileSender();
 }
 
+// Connects to the next address of the host; a host with several (IPv6 and
+// IPv4) is tried address by address until one takes the connection.
+void connectNext() {
+    Connection& c = conn();
+    int error = 0;
+    while (c.nextAddress < c.addresses.size()) {
+        const platform::HostAddress& a = c.addresses[c.nextAddress++];
+        if (c.socket != platform::INVALID_SOCKET) {
+            platform::closesocket(c.socket);
+            c.socket = platform::INVALID_SOCKET;
+        }
+        c.socket = platform::wsSocket(a.family, platform::WS_SOCK_STREAM, 0);
+        if (c.socket == platform::INVALID_SOCKET) {
+            if (c.nextAddress < c.addresses.size()) continue;  // no IPv6 here: the next may be IPv4
+            return closeWithError(kCannotOpenSocket);
+        }
+        if (platform::wsSetLinger(c.socket, false, 0) != 0) return closeWithError(kCannotSetOptions);
+        if (platform::WSAAsyncSelect(c.socket, c.window, c.socketMessage, platform::FD_CONNECT) != 0)
+            return closeWithError(kCannotInitConnect);
+        int rc;
+        if (a.family == platform::WS_AF_INET6) {
+            platform::SockAddrIn6 address;
+            address.port = platform::wsHtons(c.port);
+            address.addr = a.bytes;
+            rc = platform::wsConnect(c.socket, address);
+        } else {
+            platform::SockAddrIn address;
+            address.port = platform::wsHtons(c.port);
+            std::memcpy(&address.addr, a.bytes.data(), 4);
+            rc = platform::wsConnect(c.socket, address);
+        }
+        error = rc != 0 ? platform::WSAGetLastError() : 0;
+        if (rc == 0 || error == platform::WSAEWOULDBLOCK) {
+            if (c.state != State::Connecting) postStatus(0, kConnectingText);
+            c.state = State::Connecting;
+            touch();
+            return;
+        }
+    }
+    closeWithError(error ? torvakit::GetWSAError(error) : kCannotConnect);
+}
+
 void lookedUp(intptr_t lParam) {
     Connection& c = conn();
-    if (platform::WSAGETASYNCERROR(lParam) != 0 || (!c.addressKnown && c.host.addresses.empty())) {
+    if (platform::WSAGETASYNCERROR(lParam) != 0 || (c.addresses.empty() && c.host.all.empty())) {
         closeWithError(kHostUnknown);
         return;
     }
     c.lookup = 0;
-    c.address.family = platform::WS_AF_INET;
-    c.address.port = platform::wsHtons(c.port);
-    if (!c.addressKnown) c.address.addr = c.host.addresses.front();
-    c.socket = platform::wsSocket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
-    if (c.socket == platform::INVALID_SOCKET) return closeWithError(kCannotOpenSocket);
-    if (platform::wsSetLinger(c.socket, false, 0) != 0) return closeWithError(kCannotSetOptions);
-    if (platform::WSAAsyncSelect(c.socket, c.window, c.socketMessage, platform::FD_CONNECT) != 0)
-        return closeWithError(kCannotInitConnect);
-    if (platform::wsConnect(c.socket, c.address) != 0) {
-        int error = platform::WSAGetLastError();
-        if (error != platform::WSAEWOULDBLOCK) return closeWithError(torvakit::GetWSAError(error));
-    }
-    postStatus(0, kConnectingText);
-    c.state = State::Connecting;
-    touch();
+    if (c.addresses.empty()) c.addresses = c.host.all;
+    c.nextAddress = 0;
+    connectNext();
 }
 
 void connectEvent(intptr_t lParam) {
     Connection& c = conn();
     if (platform::WSAGETSELECTEVENT(lParam) != platform::FD_CONNECT) return closeWithError(kInvalidConnect);
-    if (platform::WSAGETSELECTERROR(lParam) != 0) return closeWithError(kCannotConnect);
+    if (platform::WSAGETSELECTERROR(lParam) != 0) {
+        if (c.nextAddress < c.addresses.size()) return connectNext();
+        return closeWithError(kCannotConnect);
+    }
     if (platform::WSAAsyncSelect(c.socket, c.window, c.socketMessage, kConnectedEvents) != 0)
         return closeWithError(kCannotInitReadWrite);
     c.receiveCount = 0;
@@ -596,9 +629,25 @@ void connectedEvent(intptr_t lParam) {
 }
 
 // "name:port" with a decimal port 1-65535; anything else is all host name.
+// An IPv6 literal is written in brackets ("[::1]:110", "[::1]"); written
+// bare it has no port.
 bool splitPort(std::string_view host, std::string_view& name, uint16_t& port) {
+    if (!host.empty() && host.front() == '[') {
+        size_t close = host.find(']');
+        if (close != std::string_view::npos) {
+            std::string_view rest = host.substr(close + 1);
+            name = host.substr(1, close - 1);
+            if (rest.size() < 2 || rest.front() != ':') return false;
+            std::string_view ignored;
+            // "x:PORT" reuses the port rules below.
+            std::string probe = "x" + std::string(rest);
+            if (!splitPort(probe, ignored, port)) return false;
+            return true;
+        }
+    }
     size_t colon = host.rfind(':');
     name = host;
+    if (host.find(':') != colon) return false;  // a bare IPv6 literal
     if (colon == std::string_view::npos || colon + 1 >= host.size() || host.size() - colon > 6) return false;
     uint32_t value = 0;
     for (char ch : host.substr(colon + 1)) {
@@ -655,10 +704,19 @@ int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t comple
     if (splitPort(host, name, port)) c.port = port;
     c.hostName = std::string(name);
     uint32_t dotted = platform::wsInetAddr(name);
-    c.addressKnown = dotted != platform::WS_INADDR_NONE;
-    c.address.addr = dotted;
+    platform::HostAddress literal;
+    bool known = dotted != platform::WS_INADDR_NONE;
+    if (known) {
+        std::memcpy(literal.bytes.data(), &dotted, 4);
+    } else if (platform::wsInetPton6(name, literal.bytes)) {
+        literal.family = platform::WS_AF_INET6;
+        known = true;
+    }
+    c.addresses.clear();
+    if (known) c.addresses.push_back(literal);
+    c.nextAddress = 0;
     c.host = {};
-    if (!c.addressKnown) {
+    if (!known) {
         c.lookup = platform::WSAAsyncGetHostByName(window, socketMessage, name, c.host);
         if (c.lookup == 0) {
             int error = platform::WSAGetLastError();

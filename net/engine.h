@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct ssl_st;
 
@@ -103,8 +104,8 @@ struct Connection {
     int step = kStepReady;
     uint16_t port = 0;
     Protocol protocol = Protocol::None;
-    platform::SockAddrIn address;
-    bool addressKnown = false;
+    std::vector<platform::HostAddress> addresses;  // to connect to, in turn
+    size_t nextAddress = 0;
     platform::AsyncHandle lookup = 0;
     platform::HostEntry host;
     platform::SOCKET socket = platform::INVALID_SOCKET;

@@ -19,7 +19,9 @@
 //
 // A host may be a name or a dotted address and may end in ":PORT" to use
 // another port than the protocol's (110 POP3, 119 NNTP, 25 SMTP). The reply
-// reader follows the server type, whatever the port.
+// reader follows the server type, whatever the port. A name may resolve to
+// several IPv6 and IPv4 addresses: each is tried in turn until one connects.
+// An IPv6 literal is written in brackets when a port follows ("[::1]:110").
 #pragma once
 
 #include "platform/messages.h"

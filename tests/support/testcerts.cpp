@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <openssl/x509v3.h>
 
 #include <cstdio>
@@ -10,8 +11,8 @@
 namespace testsupport {
 namespace {
 
-EVP_PKEY* newKey() {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
+EVP_PKEY* newKey(bool rsa = false) {
+    EVP_PKEY* key = rsa ? EVP_RSA_gen(2048) : EVP_EC_gen("P-256");
     if (!key) throw std::runtime_error("EC key");
     return key;
 }
@@ -85,8 +86,8 @@ TestCa::~TestCa() {
 }
 
 CertFiles TestCa::issue(const std::string& stem, const std::string& dnsName, long notBeforeDays, long notAfterDays,
-                        bool selfSigned, bool withAddresses) {
-    EVP_PKEY* key = newKey();
+                        bool selfSigned, bool withAddresses, bool rsa) {
+    EVP_PKEY* key = newKey(rsa);
     X509* issuer = selfSigned ? nullptr : static_cast<X509*>(m_cert);
     EVP_PKEY* issuerKey = selfSigned ? key : static_cast<EVP_PKEY*>(m_key);
     X509* cert = makeCert(key, dnsName, issuer, issuerKey, notBeforeDays, notAfterDays, ++g_serial);

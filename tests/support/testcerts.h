@@ -25,9 +25,10 @@ public:
     // A server certificate for dnsName (and 127.0.0.1, ::1 as addresses when
     // withAddresses) valid from notBeforeDays to notAfterDays after now,
     // written as dir/STEM.pem and dir/STEM.key; selfSigned leaves the
-    // authority out.
+    // authority out. Keys are P-256, or RSA 2048 for servers that take no
+    // other (OpenSMTPD 6.8 signs with RSA keys only).
     CertFiles issue(const std::string& stem, const std::string& dnsName, long notBeforeDays = -1,
-                    long notAfterDays = 30, bool selfSigned = false, bool withAddresses = true);
+                    long notAfterDays = 30, bool selfSigned = false, bool withAddresses = true, bool rsa = false);
 
 private:
     std::string m_dir;

@@ -26,7 +26,8 @@
 # logins on SMTPS_PORT, delivering to SMTP_TLS_MAILDIR. INN's reader offers
 # STARTTLS on NNTP_PORT and TLS from the first byte on NNTPS_PORT (a
 # standalone nnrpd), and every reader must log in. The logins are POP3_USER
-# and POP3_PASS; the ports go into lab.env beside the others.
+# and POP3_PASS; the ports go into lab.env beside the others. LAB_IPV6=1
+# makes dovecot listen on ::1 too.
 set -euo pipefail
 
 MAIL_UID=4242
@@ -102,7 +103,7 @@ pop3_tls_conf() {
 
 pop3s_listener() {
     [ -n "${LAB_TLS_CERT:-}" ] || return 0
-    printf '  inet_listener pop3s {\n    address = 127.0.0.1\n    port = %s\n    ssl = yes\n  }\n' "$POP3S_PORT"
+    printf '  inet_listener pop3s {\n    address = %s\n    port = %s\n    ssl = yes\n  }\n' "$POP3_ADDRESSES" "$POP3S_PORT"
 }
 
 setup_pop3() {
@@ -113,7 +114,7 @@ base_dir = $d/run
 state_dir = $d/state
 log_path = $d/dovecot.log
 protocols = pop3
-listen = 127.0.0.1
+listen = $POP3_ADDRESSES
 $(pop3_tls_conf)
 auth_mechanisms = plain
 auth_failure_delay = 0
@@ -128,7 +129,7 @@ userdb {
 }
 service pop3-login {
   inet_listener pop3 {
-    address = 127.0.0.1
+    address = $POP3_ADDRESSES
     port = $POP3_PORT
   }
 $(pop3s_listener)
@@ -291,6 +292,9 @@ start() {
     SMTP_PORT=${SMTP_PORT:-$(free_port)}
     NNTP_PORT=${NNTP_PORT:-$(free_port)}
     setup_tls
+    # LAB_IPV6=1: dovecot listens on ::1 as well (same ports).
+    POP3_ADDRESSES=127.0.0.1
+    [ "${LAB_IPV6:-}" != 1 ] || POP3_ADDRESSES="127.0.0.1, ::1"
     WITHOUT=${LAB_WITHOUT:-}
     case " $WITHOUT " in *" pop3 "*) ;; *) setup_pop3 ;; esac
     case " $WITHOUT " in *" smtp "*) ;; *) setup_smtp ;; esac

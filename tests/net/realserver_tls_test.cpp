@@ -12,6 +12,8 @@
 #include "platform/fsys.h"
 #include "platform/pollloop.h"
 
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,7 +50,7 @@ struct TlsLab {
         ::mkdir(certs.c_str(), 0700);
         ca = std::make_unique<TestCa>(certs);
         CertFiles server = ca->issue("server", "mail.lab.test", -1, 30, false, true, true);
-        std::string cmd = "LAB_TLS_CERT=" + server.cert + " LAB_TLS_KEY=" + server.key + " " + script() + " start " +
+        std::string cmd = "LAB_IPV6=1 LAB_TLS_CERT=" + server.cert + " LAB_TLS_KEY=" + server.key + " " + script() + " start " +
                           dir + " >" + root + "/lab.log 2>&1";
         started = std::system(cmd.c_str()) == 0;
         log = readFile(root + "/lab.log");
@@ -154,6 +156,41 @@ TEST_F(RealTls, Pop3OverTlsAndStlsRetrievesAndRefusesAWrongPassword) {
         EXPECT_EQ(s.next(20000).text, "password failed") << port;
         close();
     }
+}
+
+// A name of this machine that resolves to ::1, if it has one.
+std::string loopbackName6() {
+    for (const char* name : {"localhost", "ip6-localhost", "ip6-loopback"}) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET6;
+        addrinfo* list = nullptr;
+        if (getaddrinfo(name, nullptr, &hints, &list) != 0) continue;
+        bool found = false;
+        for (addrinfo* ai = list; ai; ai = ai->ai_next)
+            found = found || IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_addr);
+        freeaddrinfo(list);
+        if (found) return name;
+    }
+    return {};
+}
+
+TEST_F(RealTls, Pop3OnTheIpv6LoopbackByLiteralAndByName) {
+    std::vector<std::string> hosts = {"[::1]:" + g_lab->env["POP3S_PORT"]};
+    std::string name = loopbackName6();
+    if (!name.empty()) hosts.push_back(name + ":" + g_lab->env["POP3S_PORT"]);
+    for (const std::string& host : hosts) {
+        netwire::ServerOptions o;
+        o.security = netwire::kSecurityTls;
+        netwire::OpenServer(&s.window, kSocketMsg, kDoneMsg, kStatusMsg, host, netwire::kServerPop3, o);
+        EXPECT_EQ(s.next(20000).text, "connected to pop3 server") << host;
+        int32_t count = -1;
+        s.expectNumericCompletion();
+        netwire::OpenMailBox(kDoneMsg, user(), password(), count);
+        EXPECT_EQ(s.next(20000).msg, kDoneMsg) << host;
+        EXPECT_GE(count, 0) << host;
+        close();
+    }
+    if (name.empty()) GTEST_SKIP() << "no name for ::1 on this machine: only the literal was tried";
 }
 
 TEST_F(RealTls, CertificateUnknownToTheSystemIsRefusedUntilTheUserTrustsIt) {

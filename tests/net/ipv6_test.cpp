@@ -5,12 +5,13 @@
 #include "platform/pollloop.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -69,18 +70,15 @@ private:
     std::thread m_thread;
 };
 
-// A name of this machine that resolves to ::1, if it has one.
+// A name /etc/hosts gives to ::1, if it gives one. Only that file is read:
+// a name it does not hold would be asked of a name server off this machine.
 std::string loopbackName6() {
-    for (const char* name : {"localhost", "ip6-localhost", "ip6-loopback"}) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET6;
-        addrinfo* list = nullptr;
-        if (getaddrinfo(name, nullptr, &hints, &list) != 0) continue;
-        bool found = false;
-        for (addrinfo* ai = list; ai; ai = ai->ai_next)
-            found = found || IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_addr);
-        freeaddrinfo(list);
-        if (found) return name;
+    std::ifstream hosts("/etc/hosts");
+    std::string line;
+    while (std::getline(hosts, line)) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string address, name;
+        if (words >> address >> name && address == "::1") return name;
     }
     return {};
 }
@@ -107,7 +105,10 @@ TEST_F(Ipv6, LiteralInBrackets) {
 
 TEST_F(Ipv6, NameThatResolvesToTheIpv6Loopback) {
     std::string name = loopbackName6();
-    if (name.empty()) GTEST_SKIP() << "no name for ::1 on this machine";
+    if (name.empty()) {
+        netwire::AbortConnection();  // its "ready" lets the session end at once
+        GTEST_SKIP() << "no name for ::1 in /etc/hosts";
+    }
     V6Server server("+OK hi\r\n");
     if (!server.ok()) GTEST_SKIP() << "no IPv6 loopback";
     reach(name + ":" + std::to_string(server.port()), server);

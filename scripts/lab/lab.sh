@@ -27,7 +27,8 @@
 # STARTTLS on NNTP_PORT and TLS from the first byte on NNTPS_PORT (a
 # standalone nnrpd), and every reader must log in. The logins are POP3_USER
 # and POP3_PASS; the ports go into lab.env beside the others. LAB_IPV6=1
-# makes dovecot listen on ::1 too.
+# makes dovecot listen on ::1 too; "smtpd" in LAB_WITHOUT leaves OpenSMTPD
+# out but not the TLS submission server.
 set -euo pipefail
 
 MAIL_UID=4242
@@ -76,6 +77,37 @@ wait_gone() {
         sleep 0.05
     done
     kill -KILL "$pid" 2>/dev/null || true
+}
+
+setup_smtpd() {
+    local d=$LAB/smtp
+    mkdir -p "$d/Maildir/cur" "$d/Maildir/new" "$d/Maildir/tmp"
+    chown -R "$MAIL_UID:$MAIL_UID" "$d/Maildir"
+    cat > "$d/smtpd.conf" <<EOF
+table vusers { "@" = "labmail" }
+table lusers { "labmail" = "$MAIL_UID:$MAIL_UID:$d" }
+listen on 127.0.0.1 port $SMTP_PORT hostname mail.lab.test
+action "lab" maildir "$d/Maildir" virtual <vusers> userbase <lusers>
+match from any for any action "lab"
+EOF
+    # One OpenSMTPD per machine: labs take turns. The lock is held by the
+    # smtpd process itself (it inherits the descriptor), so it is released
+    # when that server ends, whichever lab.sh stops it.
+    exec 9> "$SMTPD_LOCK"
+    flock -w 300 9 || die "another lab's OpenSMTPD kept running"
+    local pid
+    for pid in $(pgrep -x smtpd || true); do
+        alive "$pid" && die "an OpenSMTPD that is no lab's is running (pid $pid)"
+    done
+    rm -f /run/smtpd.sock
+    # Mail queued by an earlier run must not be delivered into this lab.
+    for q in incoming queue temporary corrupt purge offline; do
+        [ -d "/var/spool/smtpd/$q" ] && find "/var/spool/smtpd/$q" -mindepth 1 -delete 2>/dev/null || true
+    done
+    setsid smtpd -d -f "$d/smtpd.conf" > "$d/smtpd.log" 2>&1 < /dev/null &
+    echo $! > "$d/smtpd.pid"
+    exec 9>&-
+    wait_greeting "$SMTP_PORT" "220" smtpd
 }
 
 # Copies the certificate and key where the servers can read them.
@@ -143,34 +175,9 @@ EOF
 
 setup_smtp() {
     local d=$LAB/smtp
-    mkdir -p "$d/Maildir/cur" "$d/Maildir/new" "$d/Maildir/tmp"
-    chown -R "$MAIL_UID:$MAIL_UID" "$d/Maildir"
-    cat > "$d/smtpd.conf" <<EOF
-table vusers { "@" = "labmail" }
-table lusers { "labmail" = "$MAIL_UID:$MAIL_UID:$d" }
-listen on 127.0.0.1 port $SMTP_PORT hostname mail.lab.test
-action "lab" maildir "$d/Maildir" virtual <vusers> userbase <lusers>
-match from any for any action "lab"
-EOF
-
-    # One OpenSMTPD per machine: labs take turns. The lock is held by the
-    # smtpd process itself (it inherits the descriptor), so it is released
-    # when that server ends, whichever lab.sh stops it.
-    exec 9> "$SMTPD_LOCK"
-    flock -w 300 9 || die "another lab's OpenSMTPD kept running"
-    local pid
-    for pid in $(pgrep -x smtpd || true); do
-        alive "$pid" && die "an OpenSMTPD that is no lab's is running (pid $pid)"
-    done
-    rm -f /run/smtpd.sock
-    # Mail queued by an earlier run must not be delivered into this lab.
-    for q in incoming queue temporary corrupt purge offline; do
-        [ -d "/var/spool/smtpd/$q" ] && find "/var/spool/smtpd/$q" -mindepth 1 -delete 2>/dev/null || true
-    done
-    setsid smtpd -d -f "$d/smtpd.conf" > "$d/smtpd.log" 2>&1 < /dev/null &
-    echo $! > "$d/smtpd.pid"
-    exec 9>&-
-    wait_greeting "$SMTP_PORT" "220" smtpd
+    # LAB_WITHOUT=smtpd: the TLS submission server alone (no OpenSMTPD,
+    # so no waiting for another lab's).
+    case " $WITHOUT " in *" smtpd "*) mkdir -p "$d" ;; *) setup_smtpd ;; esac
     if [ -n "${LAB_TLS_CERT:-}" ]; then
         mkdir -p "$d/tls-Maildir/cur" "$d/tls-Maildir/new" "$d/tls-Maildir/tmp"
         setsid /usr/bin/python3 "$(dirname "$0")/smtp-tls.py" "$LAB/tls/cert.pem" "$LAB/tls/key.pem" \

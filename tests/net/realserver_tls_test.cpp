@@ -49,7 +49,7 @@ struct TlsLab {
         ::mkdir(certs.c_str(), 0700);
         ca = std::make_unique<TestCa>(certs);
         CertFiles server = ca->issue("server", "mail.lab.test", -1, 30, false, true, true);
-        std::string cmd = "LAB_IPV6=1 LAB_TLS_CERT=" + server.cert + " LAB_TLS_KEY=" + server.key + " " + script() + " start " +
+        std::string cmd = "LAB_WITHOUT=smtpd LAB_IPV6=1 LAB_TLS_CERT=" + server.cert + " LAB_TLS_KEY=" + server.key + " " + script() + " start " +
                           dir + " >" + root + "/lab.log 2>&1";
         started = std::system(cmd.c_str()) == 0;
         log = readFile(root + "/lab.log");

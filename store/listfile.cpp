@@ -1,6 +1,7 @@
 // The folder's list, count and index files: filing an item, reading a display
 // row, status bytes rewritten in place, item numbers.
 #include "platform/fsys.h"
+#include "store/journal.h"
 #include "store/lines.h"
 #include "store/storeutil.h"
 #include "store/torvakit.h"
@@ -171,6 +172,23 @@ int StatFileSize(std::string_view path, uint32_t& size) {
 
 int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::string_view listPath,
                  std::string_view countPath, char status) {
+    // A kill between the record and the count, or inside the record, is
+    // repaired from this entry at the next start. It is not synced: the page
+    // cache outlives the process, and a sync per filed message would cost more
+    // than the filing.
+    journal::Entry entry("append");
+    entry.add("list", listPath).add("count", countPath).add("header", headerPath)
+        .add("status", std::string(1, status));
+    if (!journal::begin(entry, false)) return 0;
+    const int result = detail::appendToList(headerPath, bodyPath, listPath, countPath, status, false);
+    journal::end();
+    return result;
+}
+
+namespace detail {
+
+int appendToList(std::string_view headerPath, std::string_view bodyPath, std::string_view listPath,
+                 std::string_view countPath, char status, bool takeBack) {
     HeaderValues values;
     if (!readHeaderValues(headerPath, values)) return 0;
     util::ListAppender list;
@@ -181,11 +199,77 @@ int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::st
     record += status;
     record += "\r\n" + recordTail(values, bodyPath);
     if (!util::writeAll(list.get(), record)) return 0;  // the appender cuts it back off
+    if (countPath.empty()) return list.commit(false) ? 1 : 0;
+    if (takeBack) {
+        if (!list.flush(false)) return 0;
+        uint32_t count = 0;
+        GetFile(countPath, count);
+        if (SetFile(countPath, count + 1) != 1) return 0;  // the appender takes the record back
+        if (!list.commit(false)) {
+            SetFile(countPath, count);
+            return 0;
+        }
+        g_previous = {platform::resolvePath(listPath), statusOffset};
+        return 1;
+    }
     if (!list.commit(false)) return 0;
     g_previous = {platform::resolvePath(listPath), statusOffset};
     uint32_t count = 0;
     GetFile(countPath, count);
     return SetFile(countPath, count + 1);
+}
+
+}  // namespace detail
+
+namespace {
+
+// Moves one file; a copy is only a move once the source is gone.
+bool moveFile(const std::string& from, const std::string& to) {
+    if (platform::renameNoReplace(from, to)) return true;
+    return platform::copyFileReplace(from, to) && platform::deleteFile(from);
+}
+
+bool entryExists(const std::string& path) {
+    return platform::fileExists(path) || platform::directoryExists(path);
+}
+
+}  // namespace
+
+int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::string_view bodyPath,
+                  std::string_view folder, char status, std::string& headerName) {
+    headerName.clear();
+    const std::string head(headPath), body(bodyPath);
+    if (!platform::fileExists(head) || !platform::directoryExists(journal::folderDirectory(folder)))
+        return 0;
+    std::string header, bodyName;
+    // When the number cannot be stored, every later message would get the
+    // same one: nothing is filed.
+    if (MakeFileNames(numberFile, header, bodyName) != 1) return 0;
+    const std::string headerFile = std::string(folder) + header;
+    const std::string bodyFile = std::string(folder) + bodyName;
+    // An item already there is never overwritten (a damaged number file).
+    if (entryExists(headerFile) || entryExists(bodyFile)) return 0;
+    journal::Entry entry("file");
+    entry.add("folder", folder).add("header", header).add("head", head).add("body", body)
+        .add("status", std::string(1, status));
+    if (!journal::begin(entry, false)) return 0;
+    const bool hasBody = platform::fileExists(body);
+    bool ok = !hasBody || moveFile(body, bodyFile);
+    if (ok && !moveFile(head, headerFile)) {
+        if (hasBody) moveFile(bodyFile, body);
+        ok = false;
+    }
+    if (ok && detail::appendToList(headerFile, bodyFile, util::listPath(folder), util::countPath(folder),
+                                   status, true) != 1) {
+        moveFile(headerFile, head);
+        if (hasBody) moveFile(bodyFile, body);
+        ok = false;
+    }
+    if (ok)
+        for (int type : {2, 3, 4, 5, 7, 8}) platform::deleteFile(util::indexPath(folder, type));
+    journal::end();
+    if (ok) headerName = header;
+    return ok ? 1 : 0;
 }
 
 int UpdatePrevStatus(std::string_view listPath, char status) {

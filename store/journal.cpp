@@ -28,6 +28,8 @@
 #include "store/storeutil.h"
 #include "store/torvakit.h"
 
+#include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -232,14 +234,11 @@ std::vector<std::string> itemFiles(std::string_view name) {
 }
 
 // Puts the file where it belongs: a copy already at the target means the
-// source is the leftover of an interrupted copy.
+// source is the leftover of an interrupted move (a link not yet unlinked).
 void settle(const std::string& from, const std::string& to) {
-    if (!platform::fileExists(from)) return;
-    if (platform::fileExists(to) || platform::renameNoReplace(from, to)) {
-        if (platform::fileExists(to)) platform::deleteFile(from);
-        return;
-    }
-    if (platform::copyFileReplace(from, to)) platform::deleteFile(from);
+    if (from.empty() || detail::moveResolved(from, to)) return;
+    struct stat st{};
+    if (::lstat(to.c_str(), &st) == 0) platform::deleteFile(from);
 }
 
 std::string itemsText(std::size_t n) {
@@ -280,18 +279,24 @@ std::string replayMove(const Parsed& e) {
         if (listed.count(lowered(item.name))) happened = false;
 
     std::vector<std::unordered_set<std::string>> drop(destinations.size());
+    const detail::DirectoryEntries here(source);
+    std::map<std::string, detail::DirectoryEntries> there;
+    for (const std::string& destination : destinations)
+        if (!destination.empty()) there.try_emplace(destination, destination);
     for (const Item& item : items) {
         const std::string& destination = destinations[item.destination];
         for (const std::string& file : itemFiles(item.name)) {
-            const std::string here = source + file;
-            if (happened) {
-                if (destination.empty())
-                    platform::deleteFile(here);
-                else
-                    settle(here, destination + file);
-            } else if (!destination.empty()) {
-                settle(destination + file, here);
+            const std::string inSource = here.find(file);
+            if (destination.empty()) {
+                if (happened && !inSource.empty()) platform::deleteFile(inSource);
+                continue;
             }
+            const detail::DirectoryEntries& dest = there.at(destination);
+            const std::string inDestination = dest.find(file);
+            if (happened)
+                settle(inSource, inDestination.empty() ? dest.fresh(file) : inDestination);
+            else
+                settle(inDestination, inSource.empty() ? here.fresh(file) : inSource);
         }
         if (!happened) drop[item.destination].insert(lowered(item.name));
     }
@@ -447,6 +452,49 @@ int replay(std::string& report) {
 }
 
 }  // namespace torvakit::journal
+
+namespace torvakit::detail {
+
+std::string resolvedFolder(std::string_view folder) {
+    std::string directory = platform::resolvePath(journal::folderDirectory(folder));
+    if (directory.empty() || directory.back() != '/') directory += '/';
+    return directory;
+}
+
+DirectoryEntries::DirectoryEntries(std::string_view folder) : m_directory(resolvedFolder(folder)) {
+    DIR* dir = ::opendir(m_directory.c_str());
+    if (!dir) return;
+    while (const dirent* e = ::readdir(dir)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        std::string lower = name;
+        util::lowerAscii(lower);
+        m_byLower.emplace(std::move(lower), std::move(name));  // the first spelling wins
+    }
+    ::closedir(dir);
+}
+
+std::string DirectoryEntries::find(std::string_view name) const {
+    std::string lower(name);
+    util::lowerAscii(lower);
+    const auto it = m_byLower.find(lower);
+    return it == m_byLower.end() ? std::string() : m_directory + it->second;
+}
+
+bool moveResolved(const std::string& from, const std::string& to) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST || errno == ENOENT) return false;
+    // File systems without hard links: a rename checked first, else a copy.
+    struct stat st{};
+    if (::lstat(to.c_str(), &st) == 0) return false;
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    return platform::copyFileReplace(from, to) && platform::deleteFile(from);
+}
+
+}  // namespace torvakit::detail
 
 namespace torvakit {
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace torvakit::journal {
@@ -63,6 +64,30 @@ namespace torvakit::detail {
 // empty countPath leaves the count alone.
 int appendToList(std::string_view headerPath, std::string_view bodyPath, std::string_view listPath,
                  std::string_view countPath, char status, bool takeBack);
+// The entries of one folder's directory, read once: moving thousands of items
+// then costs no look-up on disk per file (a name missing from a directory
+// that changes with every move would otherwise mean reading it again each time).
+class DirectoryEntries {
+public:
+    explicit DirectoryEntries(std::string_view folder);
+    // The entry's path as spelled on disk (names compared without regard to
+    // case), or empty when there is none.
+    std::string find(std::string_view name) const;
+    // The path of a new entry of that name.
+    std::string fresh(std::string_view name) const { return m_directory + std::string(name); }
+
+private:
+    std::string m_directory;  // resolved, ending in "/"
+    std::unordered_map<std::string, std::string> m_byLower;
+};
+
+// The folder's directory as it is on disk, ending in "/".
+std::string resolvedFolder(std::string_view folder);
+// Moves a file between resolved paths; fails when the target exists. A hard
+// link and an unlink, else a checked rename, else a copy after which the source
+// goes.
+bool moveResolved(const std::string& from, const std::string& to);
+
 // EmptyDir and removedir without a journal entry.
 int emptyDirectory(std::string_view directory);
 int removeDirectory(std::string_view directory);

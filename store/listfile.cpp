@@ -221,52 +221,43 @@ int appendToList(std::string_view headerPath, std::string_view bodyPath, std::st
 
 }  // namespace detail
 
-namespace {
-
-// Moves one file; a copy is only a move once the source is gone.
-bool moveFile(const std::string& from, const std::string& to) {
-    if (platform::renameNoReplace(from, to)) return true;
-    return platform::copyFileReplace(from, to) && platform::deleteFile(from);
-}
-
-bool entryExists(const std::string& path) {
-    return platform::fileExists(path) || platform::directoryExists(path);
-}
-
-}  // namespace
-
 int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::string_view bodyPath,
                   std::string_view folder, char status, std::string& headerName) {
     headerName.clear();
-    const std::string head(headPath), body(bodyPath);
+    const std::string head = platform::resolvePath(headPath), body = platform::resolvePath(bodyPath);
     if (!platform::fileExists(head) || !platform::directoryExists(journal::folderDirectory(folder)))
         return 0;
     std::string header, bodyName;
     // When the number cannot be stored, every later message would get the
     // same one: nothing is filed.
     if (MakeFileNames(numberFile, header, bodyName) != 1) return 0;
-    const std::string headerFile = std::string(folder) + header;
-    const std::string bodyFile = std::string(folder) + bodyName;
+    // One look at the folder serves the checks, the moves and the index files.
+    const detail::DirectoryEntries entries(folder);
     // An item already there is never overwritten (a damaged number file).
-    if (entryExists(headerFile) || entryExists(bodyFile)) return 0;
+    if (!entries.find(header).empty() || !entries.find(bodyName).empty()) return 0;
+    const std::string headerFile = entries.fresh(header), bodyFile = entries.fresh(bodyName);
     journal::Entry entry("file");
-    entry.add("folder", folder).add("header", header).add("head", head).add("body", body)
+    entry.add("folder", folder).add("header", header).add("head", headPath).add("body", bodyPath)
         .add("status", std::string(1, status));
     if (!journal::begin(entry, false)) return 0;
     const bool hasBody = platform::fileExists(body);
-    bool ok = !hasBody || moveFile(body, bodyFile);
-    if (ok && !moveFile(head, headerFile)) {
-        if (hasBody) moveFile(bodyFile, body);
+    bool ok = !hasBody || detail::moveResolved(body, bodyFile);
+    if (ok && !detail::moveResolved(head, headerFile)) {
+        if (hasBody) detail::moveResolved(bodyFile, body);
         ok = false;
     }
     if (ok && detail::appendToList(headerFile, bodyFile, util::listPath(folder), util::countPath(folder),
                                    status, true) != 1) {
-        moveFile(headerFile, head);
-        if (hasBody) moveFile(bodyFile, body);
+        detail::moveResolved(headerFile, head);
+        if (hasBody) detail::moveResolved(bodyFile, body);
         ok = false;
     }
-    if (ok)
-        for (int type : {2, 3, 4, 5, 7, 8}) platform::deleteFile(util::indexPath(folder, type));
+    if (ok) {
+        for (int type : {2, 3, 4, 5, 7, 8}) {
+            const std::string index = entries.find("n" + std::to_string(type) + ".idx");
+            if (!index.empty()) ::unlink(index.c_str());
+        }
+    }
     journal::end();
     if (ok) headerName = header;
     return ok ? 1 : 0;

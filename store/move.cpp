@@ -74,10 +74,10 @@ class FolderFiles {
 public:
     static constexpr std::size_t kListFolderFrom = 256;
 
-    FolderFiles(std::string_view folder, std::size_t leaving) : m_folder(folder) {
+    FolderFiles(std::string_view folder, std::size_t leaving) : m_folder(detail::resolvedFolder(folder)) {
         if (leaving < kListFolderFrom) return;
         m_listed = true;
-        for (std::string& name : platform::findFiles(folder, "*", false, true)) {
+        for (std::string& name : platform::findFiles(m_folder, "*", false, true)) {
             std::string lower = name;
             util::lowerAscii(lower);
             m_byLower.emplace(std::move(lower), std::move(name));
@@ -87,7 +87,7 @@ public:
     // The file's path as it is on disk, or empty when there is no such file.
     std::string find(const std::string& name) const {
         if (!m_listed) {
-            std::string path = m_folder + name;
+            std::string path = platform::resolvePath(m_folder + name);
             return platform::fileExists(path) ? path : std::string();
         }
         std::string lower = name;
@@ -97,7 +97,7 @@ public:
     }
 
 private:
-    std::string m_folder;
+    std::string m_folder;  // as on disk, ending in "/"
     bool m_listed = false;
     std::unordered_map<std::string, std::string> m_byLower;
 };
@@ -112,18 +112,11 @@ std::array<std::string, 2> itemFileNames(const std::string& name) {
     return {name, util::withLastChar(name, 'b')};
 }
 
-// Moves one file, by a rename where possible, else by a copy after which the
-// source goes (a copy left in both folders would be listed in neither).
-bool moveFile(const std::string& from, const std::string& to) {
-    if (platform::renameNoReplace(from, to)) return true;
-    return platform::copyFileReplace(from, to) && platform::deleteFile(from);
-}
-
 // Files moved so far, so that a move that fails half-way can be taken back.
 using MovedFiles = std::vector<std::pair<std::string, std::string>>;
 
 void moveBack(const MovedFiles& moved) {
-    for (auto it = moved.rbegin(); it != moved.rend(); ++it) moveFile(it->second, it->first);
+    for (auto it = moved.rbegin(); it != moved.rend(); ++it) detail::moveResolved(it->second, it->first);
 }
 
 // No leaving item may land on a name the destination already has: it would
@@ -155,13 +148,15 @@ bool destinationFree(const std::string& destination, const std::vector<std::stri
 // be moved (what was moved is in `moved`).
 bool moveItemFiles(const FolderFiles& files, const std::string& destination,
                    const std::vector<std::string>& names, MovedFiles& moved) {
+    // The names are free there (destinationFree), so they need no look-up.
+    const std::string there = detail::resolvedFolder(destination);
     for (const std::string& name : names) {
         if (!util::isPlainName(name)) continue;  // a damaged record must not reach outside the folder
         for (const std::string& file : itemFileNames(name)) {
             const std::string from = files.find(file);
             if (from.empty()) continue;
-            const std::string to = destination + file;
-            if (!moveFile(from, to)) return false;
+            const std::string to = there + file;
+            if (!detail::moveResolved(from, to)) return false;
             moved.emplace_back(from, to);
         }
     }

@@ -372,6 +372,14 @@ std::string replayFiling(const Parsed& e) {
         if (!platform::fileExists(body)) platform::renameNoReplace(e.get("body"), body);
         platform::renameNoReplace(e.get("head"), header);
     }
+    // A move cut short between its link and its unlink leaves the temporary
+    // name on the filed file; only that very file goes, never a newer message.
+    for (const auto& [temporary, filed] : {std::pair{e.get("head"), header}, std::pair{e.get("body"), body}}) {
+        struct stat a{}, b{};
+        if (::stat(platform::resolvePath(temporary).c_str(), &a) == 0 &&
+            ::stat(platform::resolvePath(filed).c_str(), &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev)
+            platform::deleteFile(temporary);
+    }
     const std::string status = e.get("status");
     std::map<std::string, char> statuses;
     if (!status.empty()) statuses[lowered(e.get("header"))] = status[0];
@@ -397,10 +405,6 @@ bool begin(const Entry& entry, bool durable) {
     const std::string path = platform::resolvePath(kJournalFile);
     struct stat st{};
     const bool existed = ::stat(path.c_str(), &st) == 0;
-    if (existed && st.st_size > 0) {
-        std::string ignored;
-        replay(ignored);
-    }
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     const std::string text = entry.text() + std::string(kEndLine) + "\n";
@@ -413,16 +417,23 @@ bool begin(const Entry& entry, bool durable) {
     return ok;
 }
 
+void replayLeftover() {
+    struct stat st{};
+    if (::stat(platform::resolvePath(kJournalFile).c_str(), &st) != 0 || st.st_size == 0) return;
+    std::string ignored;
+    replay(ignored);
+}
+
 void end() {
     if (::truncate(platform::resolvePath(kJournalFile).c_str(), 0) != 0) {
         // No journal could be written either, so there is nothing to clear.
     }
 }
 
-bool syncPath(std::string_view path) {
+bool syncPath(std::string_view path, bool dataOnly) {
     const int fd = ::open(platform::resolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
+    const bool ok = (dataOnly ? ::fdatasync(fd) : ::fsync(fd)) == 0;
     return ::close(fd) == 0 && ok;
 }
 

@@ -34,8 +34,11 @@ private:
     bool m_valid = true;
 };
 
-// Writes the entry over whatever the journal held; a leftover entry of an
-// operation that was cut short is replayed first. durable: the entry is synced
+// Replays an entry left by an operation that was cut short (RecoverStore
+// normally has at start). Every journaled operation calls it before it writes
+// anything, the scratch file included, since the replay may use it.
+void replayLeftover();
+// Writes the entry over whatever the journal held. durable: the entry is synced
 // to the disk before this returns (the batch operations); otherwise it is left
 // to the page cache, which survives the death of the process but not a power
 // cut (the one-item filing steps, whose every crash state the folder repair
@@ -45,8 +48,9 @@ bool begin(const Entry& entry, bool durable);
 // Clears the journal: the operation is complete.
 void end();
 
-// Syncs a file's data or a directory's entries to the disk; false on failure.
-bool syncPath(std::string_view path);
+// Syncs a file or a directory's entries to the disk (dataOnly: a file's
+// data, not its times); false on failure.
+bool syncPath(std::string_view path, bool dataOnly = false);
 // The directory of a folder path ("in\\" -> "in", "" -> ".").
 std::string folderDirectory(std::string_view folder);
 

@@ -176,6 +176,7 @@ int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::st
     // repaired from this entry at the next start. It is not synced: the page
     // cache outlives the process, and a sync per filed message would cost more
     // than the filing.
+    journal::replayLeftover();
     journal::Entry entry("append");
     entry.add("list", listPath).add("count", countPath).add("header", headerPath)
         .add("status", std::string(1, status));
@@ -230,6 +231,7 @@ int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::s
     std::string header, bodyName;
     // When the number cannot be stored, every later message would get the
     // same one: nothing is filed.
+    journal::replayLeftover();
     if (MakeFileNames(numberFile, header, bodyName) != 1) return 0;
     // One look at the folder serves the checks, the moves and the index files.
     const detail::DirectoryEntries entries(folder);

@@ -198,7 +198,7 @@ void appendRecordText(std::string& text, const Record& record) {
 // reach the disk before the journal entry goes.
 void syncFolder(std::string_view folder) {
     journal::syncPath(journal::folderDirectory(folder));
-    journal::syncPath(util::countPath(folder));
+    journal::syncPath(util::countPath(folder), true);
 }
 
 // Where the records that leave a folder go.
@@ -271,6 +271,7 @@ using Router = std::function<int(uint32_t ordinal, const Record& record)>;
 // that is the source folder itself keeps its records.
 int rewriteList(std::string_view source, const std::vector<std::string>& destinations,
                 const Router& route, std::string_view what) {
+    journal::replayLeftover();
     const std::string sourceList = util::listPath(source);
     platform::UniqueFile list = platform::openFile(sourceList, "rb");
     if (!list) return 0;
@@ -429,6 +430,7 @@ int ExpireItems(std::string_view source, std::string_view destination, int32_t m
 
 int MoveAllItems(std::string_view source, std::string_view destination) {
     if (sameFolder(source, destination)) return 1;
+    journal::replayLeftover();
     const std::string sourceList = util::listPath(source);
     platform::UniqueFile list = platform::openFile(sourceList, "rb");
     if (!list) return 0;
@@ -443,6 +445,7 @@ int MoveAllItems(std::string_view source, std::string_view destination) {
     list.reset();
     if (out[0].names.empty()) {
         out[0].list.commit(false);
+        addToCount(destination, 0);
         platform::deleteFile(sourceList);
         SetFile(util::countPath(source), 0);
         return 1;
@@ -492,6 +495,7 @@ int concatfiles(std::string_view destination, std::string_view source) {
 
 int EmptyDir(std::string_view directory) {
     if (directory.empty() || !platform::directoryExists(directory)) return 0;
+    journal::replayLeftover();
     if (!journal::begin(journal::Entry("emptydir").add("dir", directory), true)) return 0;
     const int result = detail::emptyDirectory(directory);
     journal::syncPath(directory);
@@ -501,6 +505,7 @@ int EmptyDir(std::string_view directory) {
 
 int removedir(std::string_view directory) {
     if (directory.empty() || !platform::directoryExists(directory)) return 0;
+    journal::replayLeftover();
     if (!journal::begin(journal::Entry("removedir").add("dir", directory), true)) return 0;
     const int result = detail::removeDirectory(directory);
     journal::syncPath(".");

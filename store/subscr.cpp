@@ -156,6 +156,7 @@ int AddSub(std::string_view subscriptionFile, std::string_view namesFile,
 int SubSub(std::string_view subscriptionFile, std::string_view namesFile, std::string& group) {
     util::lowerAscii(group);
     if (!isSubscribed(subscriptionFile, group)) return 1;
+    journal::replayLeftover();
     platform::UniqueFile in = platform::openFile(subscriptionFile, "rb");
     platform::UniqueFile scratch = platform::openFile(kScratchFile, "wb");
     if (!in || !scratch) return 2;

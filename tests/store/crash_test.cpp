@@ -189,6 +189,7 @@ protected:
     TempDir dir{true};
     std::mt19937 rng{std::random_device{}()};
     int kills = 0, rounds = 0, recoveries = 0;
+    bool byNextOperation = false;  // recover through the next operation instead of RecoverStore
     std::map<std::string, double> typicalUs;  // how long each operation runs unkilled
 
     void SetUp() override {
@@ -215,8 +216,16 @@ protected:
         ++rounds;
         kills += killed;
         std::string report;
-        // CRASH_NO_RECOVERY=1 shows what a kill leaves behind without recovery.
-        const int recovered = std::getenv("CRASH_NO_RECOVERY") ? 0 : RecoverStore("", report);
+        int recovered = 0;
+        if (std::getenv("CRASH_NO_RECOVERY")) {
+            // Shows what a kill leaves behind without recovery.
+        } else if (byNextOperation) {
+            // A program that did not recover at start: the next journaled
+            // operation (here one that expires nothing) replays what was left.
+            ExpireItems("bin\\", "", 'Z');
+        } else {
+            recovered = RecoverStore("", report);
+        }
         ASSERT_GE(recovered, 0);
         recoveries += recovered == 1;
         ASSERT_EQ(recovered == 1, !report.empty());
@@ -245,7 +254,7 @@ TEST_F(Crash, LargeFolderMovesSurviveKills) {
     makeItems("in", 0, 20000);
     const std::set<std::string> all = listedIds();
     ASSERT_EQ(all.size(), 20000u);
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 3; ++i) {
         round("move half", [] {
             SortList("in\\n.lst", 7);
             uint32_t n = 0;
@@ -257,7 +266,7 @@ TEST_F(Crash, LargeFolderMovesSurviveKills) {
         round("expire read", [] { ExpireItems("in\\", "bin\\", 'R'); }, all, {}, false);
         round("move all back", [] { MoveAllItems("bin\\", "in\\"); }, all, {}, false);
     }
-    EXPECT_GT(kills, 6);
+    EXPECT_GT(kills, 3);
 }
 
 // Small folders, many kills: each round starts from a fresh store of a few
@@ -265,7 +274,7 @@ TEST_F(Crash, LargeFolderMovesSurviveKills) {
 TEST_F(Crash, EveryOperationSurvivesKillsAnywhere) {
     int next = 0;  // item numbers are never reused
     std::uniform_int_distribution<int> sizes(50, 400);
-    for (int r = 0; r < 35; ++r) {
+    for (int r = 0; r < 30; ++r) {
         for (const std::string& f : kFolders) fs::remove_all(f), mkdir(f.c_str(), 0777);
         fs::remove("subscr.dat");
         const int n = sizes(rng);
@@ -275,6 +284,7 @@ TEST_F(Crash, EveryOperationSurvivesKillsAnywhere) {
         writeFile("subscr.dat", "alt.test:N0000000:0000000012:\r\nalt.keep:N0000001:0000000000:\r\n");
         writeFile("SUBSCR.LST", "alt.test\r\nalt.keep\r\n");
         next += n + 70;
+        byNextOperation = r % 3 == 2;
         const std::set<std::string> all = listedIds();
         auto idsOf = [](const std::string& folder) {
             std::set<std::string> out;
@@ -339,15 +349,15 @@ TEST_F(Crash, EveryOperationSurvivesKillsAnywhere) {
         }
         ASSERT_EQ(verify(inspect(true), minus(all, mayGo), mayGo), "");
     }
-    EXPECT_GT(kills, 60);
+    EXPECT_GT(kills, 40);
 }
 
 // Retrieved messages filed one after another while the child is killed:
 // every message is either still waiting in head.tmp or filed exactly once,
 // and the filed ones are the first ones, in order, without a gap.
 TEST_F(Crash, FilingRetrievedMessagesSurvivesKills) {
-    makeItems("in", 0, 2000);
-    writeFile("omail.dat", "2000\r\n");
+    makeItems("in", 0, 300);
+    writeFile("omail.dat", "300\r\n");
     const std::set<std::string> before = listedIds();
     int nextMessage = 0;
     for (int r = 0; r < 60; ++r) {
@@ -363,7 +373,7 @@ TEST_F(Crash, FilingRetrievedMessagesSurvivesKills) {
                 std::string name;
                 if (FileRetrieved("omail.dat", "head.tmp", "body.tmp", "in\\", 'U', name) != 1) _exit(2);
             }
-        }, std::uniform_int_distribution<long>(0, 30000)(rng));
+        }, std::uniform_int_distribution<long>(0, 40000)(rng));
         ++rounds;
         kills += killed;
         fs::remove("head.tmp.part");
@@ -381,7 +391,7 @@ TEST_F(Crash, FilingRetrievedMessagesSurvivesKills) {
         ASSERT_GE(nextMessage, first);
     }
     std::printf("[ crash    ] %d messages filed\n", nextMessage);
-    EXPECT_GT(nextMessage, 100);
+    EXPECT_GT(nextMessage, 30);
     EXPECT_GT(kills, 30);
 }
 

@@ -211,13 +211,16 @@ inline constexpr std::string_view kScratchFile = "OMAIL.TMP";
 // into "OMAIL.TMP", flushed to disk and renamed over the old one; moved
 // records are appended to the destination list in list order; the counts
 // change by the number of records actually moved. 1 when done, 0 when the
-// source list, "OMAIL.TMP" or the destination list cannot be opened (nothing
-// changed). Moving into the folder itself changes nothing and gives 1.
+// source list, "OMAIL.TMP" or the destination list cannot be opened or
+// written, a moved item's file name is already taken in the destination, or
+// an item file cannot be moved (nothing changed). Moving into the folder
+// itself changes nothing and gives 1.
 int MoveItems(std::string_view source, std::string_view destination, int32_t sortType,
               std::vector<int32_t>& selection);
 // Moves every record and item of the source folder to the destination; the
 // source is left with count 0 and no list. 1, or 0 when either list cannot be
-// opened (nothing changed).
+// opened or written, the destination is empty or already has a file of a
+// moved item's name, or an item file cannot be moved (nothing changed).
 int MoveAllItems(std::string_view source, std::string_view destination);
 // Expires items to the destination (empty: deletes them). mode <= 0: items
 // more than -mode whole days old by their display date; mode > 0: items whose
@@ -238,6 +241,61 @@ int concatfiles(std::string_view destination, std::string_view source);
 int EmptyDir(std::string_view directory);
 // Empties the directory and removes it. 1 when it is gone, else 0.
 int removedir(std::string_view directory);
+
+// ---------------------------------------------------------------------------
+// Journal, recovery and the program's filing steps (journal.cpp, listfile.cpp,
+// move.cpp)
+// ---------------------------------------------------------------------------
+
+// Every store operation that changes more than one file (MoveItems,
+// MoveAllItems, ExpireItems, EmptyDir, removedir, SubSub, AppendToList and
+// the two filing steps below) first notes what it is about to do in the
+// journal "omail.jnl" in the current (data) directory and clears the note when
+// done; the batch operations sync the note before their first change and their
+// folders before clearing it. The journal holds at most one note; an empty or
+// missing journal means nothing is pending. An operation that finds a note left
+// by a crash replays it first.
+inline constexpr std::string_view kJournalFile = "omail.jnl";
+
+// Replays the journal of the data directory (empty: the current directory):
+// an operation cut short is finished, or undone where it had not yet taken
+// place, so that every item is listed once, in the folder that holds its
+// files; every folder it touched loses records cut off at the end of its list
+// and second records of one item, gets its unlisted header files listed again
+// from their headers, its count set to its records and its index files
+// deleted. Asks nothing. 0 when nothing was pending (report empty); 1 when
+// something was repaired, with a short lower-case text for the status bar in
+// report ("recovered an interrupted move of 10000 items"); -1 when the data
+// directory cannot be entered or the journal cannot be read or cleared.
+// Run it at start before any folder is read.
+int RecoverStore(std::string_view dataDirectory, std::string& report);
+
+// Files a retrieved message or article: takes the next item number from
+// numberFile ("omail.dat"), moves bodyPath ("body.tmp", when it exists) and
+// headPath ("head.tmp") into folder (a path ending in a separator) under the
+// item's names, adds the record with the given status ('U' mail, 'O' a news
+// header) and one to the count, and deletes the folder's index files of sort
+// types 2, 3, 4, 5, 7 and 8. headerName gets the new header file's name
+// ("N0000042.omh", without folder). 1 when filed; 0 when nothing was filed:
+// no head file, no such folder, the number file cannot be rewritten (every
+// later message would get the same number), a file of the item's names is
+// already in the folder (never overwritten), or a file, the record or the count
+// cannot be written (the two files are back where they were). A caller that
+// gets 0 should end the run before anything is deleted on the server.
+int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::string_view bodyPath,
+                  std::string_view folder, char status, std::string& headerName);
+
+// Files delivered items out of the outbox in one step: selection as for
+// MoveItems (selection[0] = n, then n rows in sortType order, replaced by
+// their ordinals), destinations[i] the folder of row selection[i + 1]
+// ("SENT\" or a personal folder; empty deletes the item). Each item's two
+// files and its record (status kept) move there; the counts follow; the index
+// files of sort types 2, 3, 4, 5, 7 and 8 of the outbox and of every
+// destination are deleted. 1 when done; 0 when fewer than n destinations are
+// given, a list cannot be opened or written, an item's name is already taken
+// in its destination or a file cannot be moved (nothing changed then).
+int FileDelivered(std::string_view outbox, int32_t sortType, std::vector<int32_t>& selection,
+                  const std::vector<std::string>& destinations);
 
 // ---------------------------------------------------------------------------
 // Subscription file (subscr.cpp)

@@ -117,6 +117,50 @@ int GetReference(std::string& itemPath, std::string& messageId);
 int GetAuthor(std::string& itemPath, std::string& name, std::string& address);
 
 // ---------------------------------------------------------------------------
+// Character sets and encoded header words (charset.cpp, encword.cpp)
+// ---------------------------------------------------------------------------
+
+// Text is handed to the program as UTF-8. Conversion goes through the C
+// library's iconv, so every charset it knows is read; gb2312 and gbk are read
+// as GB18030, shift_jis as CP932, big5 as BIG5-HKSCS (the supersets mailers
+// really write). An empty charset, "us-ascii" and "unknown-8bit" mean
+// undeclared: the bytes are kept when they are valid UTF-8, else read as
+// Latin-1.
+
+// out = bytes converted from charset to UTF-8. 1 when the charset is known
+// (a byte sequence invalid in it becomes U+FFFD); 0 when it is not, and the
+// bytes were read as Latin-1, so none is lost.
+int ConvertToUtf8(std::string_view bytes, std::string_view charset, std::string& out);
+// out = the header value with its RFC 2047 encoded words (B and Q, any
+// charset) decoded to UTF-8: adjacent words in one charset are joined before
+// conversion (a character or a base64 group split between two words comes
+// out whole) and the blanks between encoded words are dropped; a malformed
+// word (bad base64, no "?=") stays as it stands; other 8-bit bytes are
+// undeclared text. Control bytes in the result become spaces, so a decoded
+// value never holds a line end. 1 when anything was decoded or converted;
+// 0 when the value is ASCII without encoded words (out equals it).
+int DecodeHeaderValue(std::string_view value, std::string& out);
+// The same for address headers (From, To, Cc, Reply-To): a decoded display
+// name holding a comma, quote, bracket or other special is written as a
+// quoted string, so extractrealname, extractemailaddr and the cut at the
+// first comma still split the addresses as the sender meant.
+int DecodeAddressValue(std::string_view value, std::string& out);
+// GetHeaderFields for display and reuse as text: the same outputs, modes and
+// result, but From, recipient, Cc and Reply-To decoded with
+// DecodeAddressValue and the subject with DecodeHeaderValue, each read with
+// its folded continuation lines and cut to 255 bytes at a character
+// boundary. The values are UTF-8 and may hold 8-bit bytes, so they are
+// not ready to be written into an outgoing header as they are; the raw
+// GetHeaderFields stays the one for re-sending a stored value unchanged
+// (recompose).
+int GetHeaderFieldsDecoded(std::string_view itemPath, std::string& from, std::string& recipient,
+                           std::string& subject, std::string& cc, std::string& replyTo,
+                           std::string& date, std::string& messageId, int32_t ccLimit,
+                           int32_t mode);
+// GetAuthor with the display name decoded (UTF-8); the address is the same.
+int GetAuthorDecoded(std::string& itemPath, std::string& name, std::string& address);
+
+// ---------------------------------------------------------------------------
 // Store layout and list files (listfile.cpp)
 // ---------------------------------------------------------------------------
 

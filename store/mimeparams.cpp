@@ -114,8 +114,10 @@ void storeParameter(std::map<std::string, Collected>& all, std::string_view rawN
     std::string base = name.substr(0, star);
     std::string_view rest = std::string_view(name).substr(star + 1);
     Section section;
-    section.extended = !rest.empty() && rest.back() == '*';
-    if (section.extended) rest.remove_suffix(1);
+    // "name*" is one extended value; "name*0", "name*1*" are numbered
+    // sections, extended when they end in "*".
+    section.extended = rest.empty() || rest.back() == '*';
+    if (!rest.empty() && rest.back() == '*') rest.remove_suffix(1);
     if (quoted) section.extended = false;  // a quoted section is taken as it stands
     section.value = std::move(value);
     int number = -1;
@@ -125,8 +127,6 @@ void storeParameter(std::map<std::string, Collected>& all, std::string_view rawN
         long n = std::strtol(digits.c_str(), &end, 10);
         if (*end != '\0' || n < 0 || n >= kMaxSections) return;
         number = static_cast<int>(n);
-    } else if (!section.extended) {
-        return;  // "name*" with nothing after the star but no "*=" either
     }
     all[base].sections[number] = std::move(section);
 }

@@ -161,6 +161,46 @@ int GetHeaderFieldsDecoded(std::string_view itemPath, std::string& from, std::st
 int GetAuthorDecoded(std::string& itemPath, std::string& name, std::string& address);
 
 // ---------------------------------------------------------------------------
+// Readable text and MIME parts of an item (mimetext.cpp)
+// ---------------------------------------------------------------------------
+
+// One part of an item besides its readable text.
+struct MimePart {
+    int32_t index = 0;  // what DecodeMimePart takes
+    std::string name;   // its file name in UTF-8 (RFC 2231 and encoded words decoded), may be empty
+    std::string type;   // lower-cased, "application/pdf"
+    uint64_t size = 0;  // decoded bytes
+};
+
+// What MakeReadableText found.
+struct ReadableText {
+    int32_t html = 0;         // 1: the text written is HTML (no plain text twin)
+    std::string charset;      // the declared charset it was converted from, lower case
+    std::vector<MimePart> parts;  // the other parts, in the order of the message
+};
+
+// Writes the text of an item as its author wrote it, UTF-8 with CR LF line
+// ends, to outputPath (replaced); the item's files are only read. itemPath
+// names the header or the body file; the header file gives the top-level
+// MIME type. The text is the message's text part decoded from base64 or
+// quoted-printable and converted from its charset: of a
+// multipart/alternative the text/plain twin, or the HTML one (html set)
+// when there is no plain one; multiparts nested in any way are walked, and
+// unnamed inline text/plain parts after the text are appended to it. A
+// message without MIME headers is its body, undeclared (UTF-8 when valid,
+// else Latin-1). Every other part is listed in info.parts. 1, or 0 when the
+// body cannot be read or the output cannot be written.
+int MakeReadableText(std::string_view itemPath, std::string_view outputPath, ReadableText& info);
+// Decodes the part with that index (from MakeReadableText's list) into the
+// folder (a prefix ending in a separator, as for decodefile) under its
+// cleaned file name, or a fresh name when it has none, and logs it in the
+// folder's decode log. outputPath receives the file's path. 1; 0 when the
+// body cannot be read or has no such part; -2 when no name can be formed;
+// -6 when the output cannot be written.
+int DecodeMimePart(std::string_view itemPath, int32_t index, std::string_view folder,
+                   std::string& outputPath);
+
+// ---------------------------------------------------------------------------
 // Store layout and list files (listfile.cpp)
 // ---------------------------------------------------------------------------
 

@@ -1,0 +1,109 @@
+// The readable text of items: data cases of MIME structures and character
+// sets, and the decoding of the other parts by index.
+#include "store/torvakit.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+using namespace torvakit;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string describe(const std::string& text, const ReadableText& info) {
+    std::string out = text + "=== html=" + std::to_string(info.html) + " charset=" + info.charset + "\n";
+    for (const MimePart& p : info.parts)
+        out += std::to_string(p.index) + " " + p.type + " " + std::to_string(p.size) + " " + p.name + "\n";
+    return out;
+}
+
+void writeItem(const std::string& header, const std::string& body) {
+    writeFile("N0000001.omh", "+OK\r\n" + header);
+    writeFile("N0000001.omb", body);
+}
+
+}  // namespace
+
+// tests/data/mimetext/<case>.omh and .omb are an item; <case>.expected its
+// readable text followed by what MakeReadableText reported.
+TEST(ReadableText, DataCases) {
+    const fs::path data = fs::path(OMAIL_TEST_DATA) / "mimetext";
+    TempDir dir(true);
+    int cases = 0;
+    for (const auto& entry : fs::directory_iterator(data)) {
+        if (entry.path().extension() != ".omb") continue;
+        fs::path base = entry.path();
+        base.replace_extension();
+        const std::string body = readFile(entry.path().string());
+        ReadableText info;
+        ASSERT_EQ(MakeReadableText(entry.path().string(), "text.out", info), 1) << base.filename();
+        EXPECT_EQ(describe(readFile("text.out"), info), readFile(base.string() + ".expected"))
+            << base.filename();
+        EXPECT_EQ(readFile(entry.path().string()), body);  // the item is only read
+        ++cases;
+    }
+    EXPECT_GE(cases, 15);
+}
+
+TEST(ReadableText, PartsDecodeByIndexIntoTheFolder) {
+    TempDir dir(true);
+    mkdir("DECODE", 0777);
+    const fs::path nested = fs::path(OMAIL_TEST_DATA) / "mimetext" / "nested";
+    writeFile("N0000001.omh", readFile(nested.string() + ".omh"));
+    writeFile("N0000001.omb", readFile(nested.string() + ".omb"));
+    std::string path;
+    ASSERT_EQ(DecodeMimePart("N0000001.omb", 3, "DECODE/", path), 1);
+    EXPECT_EQ(path, "DECODE/Έγγραφο.pdf");
+    std::string pdf = "%PDF-1.4\n";
+    for (int i = 0; i < 4; ++i)
+        for (int b = 0; b < 256; ++b) pdf += static_cast<char>(b);
+    EXPECT_EQ(readFile(path), pdf);
+    ASSERT_EQ(DecodeMimePart("N0000001.omh", 4, "DECODE/", path), 1);
+    EXPECT_EQ(readFile(path), std::string("abc=\0", 5));
+    EXPECT_NE(readFile("DECODE/decode.log").find(" : résumé.bin\r\n"), std::string::npos);
+    EXPECT_EQ(DecodeMimePart("N0000001.omb", 99, "DECODE/", path), 0);
+    EXPECT_EQ(DecodeMimePart("N0000009.omb", 0, "DECODE/", path), 0);
+}
+
+TEST(ReadableText, HostileNamesStayInTheFolder) {
+    TempDir dir(true);
+    mkdir("DECODE", 0777);
+    writeItem("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n",
+              "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
+              "--b\r\nContent-Type: application/x; name*=utf-8''..%2F..%2Fescape\r\n\r\nA\r\n"
+              "--b\r\nContent-Type: application/x; name=\"=?utf-8?q?=2E=2E?=\"\r\n\r\nB\r\n--b--\r\n");
+    ReadableText info;
+    ASSERT_EQ(MakeReadableText("N0000001.omh", "text.out", info), 1);
+    ASSERT_EQ(info.parts.size(), 2u);
+    EXPECT_EQ(info.parts[0].name, "../../escape");  // shown as the sender wrote it
+    std::string path;
+    ASSERT_EQ(DecodeMimePart("N0000001.omb", info.parts[0].index, "DECODE/", path), 1);
+    EXPECT_EQ(path, "DECODE/..$..$escape");
+    ASSERT_EQ(DecodeMimePart("N0000001.omb", info.parts[1].index, "DECODE/", path), 1);
+    EXPECT_EQ(path, "DECODE/$$");
+    EXPECT_EQ(readFile(path), "B");
+}
+
+TEST(ReadableText, BoundaryLookalikesAndMissingBody) {
+    TempDir dir(true);
+    // A line that starts with the boundary but goes on is text; a missing
+    // header file means a message without MIME headers.
+    writeItem("Content-Type: multipart/mixed; boundary=\"xy\"\r\n",
+              "--xy\r\n\r\nkeep\r\n--xyz not a delimiter\r\n--xy--\r\n");
+    ReadableText info;
+    ASSERT_EQ(MakeReadableText("N0000001.omb", "text.out", info), 1);
+    EXPECT_EQ(readFile("text.out"), "keep\r\n--xyz not a delimiter\r\n");
+    EXPECT_EQ(MakeReadableText("N0000002.omb", "text.out", info), 0);
+    writeFile("N0000003.omb", "only a body\n");
+    ASSERT_EQ(MakeReadableText("N0000003.omb", "text.out", info), 1);
+    EXPECT_EQ(readFile("text.out"), "only a body\r\n");
+}

@@ -449,13 +449,22 @@ int uueencodefile2(std::string_view attachment, uint32_t partSize, std::string_v
 // anything was found); -1 body cannot be opened; -2 / -3 no name could be
 // formed for a MIME part / a "begin" block; -5 / -6 / -7 / -8 an output file
 // for a uuencoded / base64 / plain / quoted-printable part cannot be created.
+// yEnc blocks ("=ybegin" ... "=yend") are decoded too; a file is listed and
+// logged only once whole and past its size and CRC32 checks: -9 a block
+// failed them (or lacks its "=yend"); -10 a part of a multi-part file was
+// decoded and checked but other parts are still to come (they join it when
+// decoded later in this process); -11 a yEnc output cannot be written.
 int decodefile(std::string_view bodyPath, std::string& names, char quote, std::string_view folder);
 // Decodes one item of a uuencoded file spread over several items. state 0
 // looks for "begin" and sets outputPath; state 1 (the previous result) appends
 // to outputPath. -1 bad state; -2 body cannot be opened; -3 no name could be
 // formed; -5 output cannot be created; -6 output cannot be opened for
 // appending; 0 no "begin" in this item; 1 decoded, no "end" yet; 2 "end"
-// reached, the file is complete and logged.
+// reached, the file is complete and logged. A multi-part yEnc file goes the
+// same way, one "=ypart" per item written at its offset: 1 the part passed
+// its size and CRC32 checks; 2 every part is in and the whole file passed
+// its checks, logged; -7 the item holds no part of this file; -8 a part
+// failed its checks; -9 the whole file failed its size or CRC32 check.
 int uuedecodefile2(std::string_view bodyPath, int state, char quote, std::string_view folder,
                    std::string& outputPath);
 // Decodes a body that is nothing but base64 lines; the name comes from a

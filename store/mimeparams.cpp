@@ -158,6 +158,7 @@ HeaderParams parseParams(std::string_view v) {
         std::string value;
         if (!c.sections.empty()) {
             value = joinSections(c.sections);
+            result.extended.insert(name);
         } else if (name == "boundary") {
             value = std::move(c.plain);
         } else {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -67,6 +68,7 @@ private:
 struct HeaderParams {
     std::string value;
     std::map<std::string, std::string> params;
+    std::set<std::string> extended;  // names given in RFC 2231 form ("name*=...")
     const std::string* find(const std::string& name) const {
         auto it = params.find(name);
         return it == params.end() ? nullptr : &it->second;

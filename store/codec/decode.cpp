@@ -8,6 +8,7 @@
 #include "store/codec/decode.h"
 #include "store/codec/fileio.h"
 #include "store/codec/ydecode.h"
+#include "store/mimeutil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -230,18 +231,21 @@ private:
     bool contentType(std::string& line) {
         m_boundary = m_previous;
         joinFoldedLine(line);
+        if (auto name = extendedName(line, "name")) return takeName(*name);
         size_t at = findNoCase(line, kNameParameter, 1);
         if (at == std::string::npos) return true;
-        return takeName(parameterValue(std::string_view(line).substr(at + kNameParameter.size())));
+        return takeName(decodedName(parameterValue(std::string_view(line).substr(at + kNameParameter.size()))));
     }
 
     // Many mailers name an attachment only in its disposition; that name
     // counts when the part's type line gave none.
     bool contentDisposition(std::string& line) {
         joinFoldedLine(line);
+        auto extended = extendedName(line, "filename");
+        if (extended && m_name.empty()) return takeName(*extended);
         size_t at = findNoCase(line, kFileNameParameter, 1);
         if (at == std::string::npos || !m_name.empty()) return true;
-        return takeName(parameterValue(std::string_view(line).substr(at + kFileNameParameter.size())));
+        return takeName(decodedName(parameterValue(std::string_view(line).substr(at + kFileNameParameter.size()))));
     }
 
     void joinFoldedLine(std::string& line) {
@@ -249,6 +253,30 @@ private:
         std::string_view continuation;
         if ((next == ' ' || next == '\t') && m_reader.next(continuation))
             line.append(continuation.substr(1));
+    }
+
+    // A name in RFC 2231 form ("name*=utf-8''...", or sections "name*0*=",
+    // "name*1*=" over several folded lines) is read from the whole header,
+    // all its continuation lines joined, and decoded to UTF-8.
+    std::optional<std::string> extendedName(std::string& line, const std::string& parameter) {
+        std::string full = line;
+        std::string_view continuation;
+        for (int next = m_reader.peek(); next == ' ' || next == '\t'; next = m_reader.peek()) {
+            if (!m_reader.next(continuation)) break;
+            full.append(continuation);
+        }
+        const size_t colon = full.find(':');
+        mime::HeaderParams params = mime::parseParams(std::string_view(full).substr(colon + 1));
+        if (!params.extended.count(parameter)) return std::nullopt;
+        return *params.find(parameter);
+    }
+
+    // Mailers put encoded words in quoted names, against the rules but
+    // commonly; they are decoded like a header value.
+    static std::string decodedName(std::string_view raw) {
+        std::string out;
+        mime::decodeWords(raw, out, false);
+        return out;
     }
 
     static PartMode transferEncoding(std::string_view line) {

@@ -107,3 +107,21 @@ TEST(ReadableText, BoundaryLookalikesAndMissingBody) {
     ASSERT_EQ(MakeReadableText("N0000003.omb", "text.out", info), 1);
     EXPECT_EQ(readFile("text.out"), "only a body\r\n");
 }
+
+// decodefile reads the same names: RFC 2231 sections over folded lines and
+// encoded words in quoted names, still cleaned into the folder.
+TEST(DecodedNames, Rfc2231AndEncodedWords) {
+    TempDir dir(true);
+    mkdir("DECODE", 0777);
+    writeFile("N0000001.omb",
+              "--b\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment;\r\n"
+              " filename*0*=UTF-8''%CE%88%CE%B3;\r\n filename*1*=%CE%B3%CF%81.pdf;\r\n size=3\r\n"
+              "Content-Transfer-Encoding: base64\r\n\r\nYWJj\r\n"
+              "--b\r\nContent-Type: text/plain; name=\"=?iso-8859-1?q?caf=E9=2Ftxt?=\"\r\n"
+              "Content-Transfer-Encoding: quoted-printable\r\n\r\nx=3Dy\r\n--b--\r\n");
+    std::string names;
+    EXPECT_EQ(decodefile("N0000001.omb", names, '>', "DECODE/"), 1);
+    EXPECT_EQ(names, "DECODE/Έγγρ.pdf\r\nDECODE/café$txt\r\n");
+    EXPECT_EQ(readFile("DECODE/Έγγρ.pdf"), "abc");
+    EXPECT_EQ(readFile("DECODE/café$txt"), "x=y");  // the last break belongs to the boundary
+}

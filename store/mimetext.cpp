@@ -388,7 +388,7 @@ MimePart describe(const Entity& e) {
     MimePart p;
     p.index = e.index;
     p.name = e.fileName();
-    p.type = e.type.value;
+    mime::appendUndeclared(e.type.value, p.type);  // a damaged type is still text
     p.size = decodedSize(e);
     return p;
 }

@@ -101,6 +101,17 @@ std::string joinSections(const std::map<int, Section>& sections) {
     return out;
 }
 
+// The section number of a parameter name's tail ("0", "1"), or -1.
+int sectionNumber(std::string_view rest) {
+    if (rest.empty() || rest.size() > 4) return -1;
+    int n = 0;
+    for (char c : rest) {
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
 void storeParameter(std::map<std::string, Collected>& all, std::string_view rawName,
                     std::string value, bool quoted) {
     std::string name = lowered(trimmed(rawName));
@@ -118,7 +129,9 @@ void storeParameter(std::map<std::string, Collected>& all, std::string_view rawN
     // sections, extended when they end in "*".
     section.extended = rest.empty() || rest.back() == '*';
     if (!rest.empty() && rest.back() == '*') rest.remove_suffix(1);
-    if (quoted) section.extended = false;  // a quoted section is taken as it stands
+    // A quoted extended value is against the rules but written by mailers;
+    // only a quoted section after the first is taken as it stands.
+    if (quoted && sectionNumber(rest) > 0) section.extended = false;
     section.value = std::move(value);
     int number = -1;
     if (!rest.empty()) {

@@ -134,10 +134,12 @@ public:
     Entity parse(const Headers& h, std::string_view body) { return entity(h, body, 0); }
 
 private:
-    Entity entity(const Headers& h, std::string_view body, int depth) {
+    Entity entity(const Headers& h, std::string_view body, int depth, bool inDigest = false) {
         Entity e;
         e.type = mime::parseParams(h.type);
-        if (e.type.value.empty() || e.type.value.find('/') == std::string::npos) e.type.value = "text/plain";
+        // A digest's parts are messages unless they say otherwise.
+        if (e.type.value.empty() || e.type.value.find('/') == std::string::npos)
+            e.type.value = inDigest ? "message/rfc822" : "text/plain";
         e.disposition = mime::parseParams(h.disposition);
         e.encoding = mime::parseParams(h.encoding).value;
         e.body = body;
@@ -198,13 +200,15 @@ private:
     }
 
     void addPart(Entity& parent, std::string_view part, int depth) {
+        // Two delimiters in a row make no part.
+        if (part.empty()) return;
         ++m_parts;
         Headers h;
         HeaderCollector collect(h);
         std::size_t pos = 0;
         std::string_view line;
         while (nextLine(part, pos, line) && !line.empty()) collect.line(line);
-        parent.children.push_back(entity(h, part.substr(pos), depth + 1));
+        parent.children.push_back(entity(h, part.substr(pos), depth + 1, parent.is("multipart/digest")));
     }
 
     int m_leaves = 0;

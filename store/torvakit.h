@@ -377,6 +377,13 @@ int ForwardFile(std::string_view bodyPath, std::string& outPath);
 // 1, or 0 when the output cannot be created or, in the full form, the header
 // cannot be opened.
 int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t full);
+// MakeViewHeader with the recipient, author, subject and Cc lines decoded to
+// UTF-8 (GetHeaderFieldsDecoded); the raw header copy stays raw. For the
+// viewer's header pane and the print header.
+int MakeViewHeaderDecoded(std::string_view headerPath, std::string& outPath, int32_t full);
+// ForwardFile with the message text taken from textPath (the item's
+// readable text, MakeReadableText) instead of its raw body file.
+int ForwardTextFile(std::string_view itemPath, std::string_view textPath, std::string& outPath);
 
 // ---------------------------------------------------------------------------
 // Item creation and row readers (item.cpp)

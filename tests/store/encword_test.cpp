@@ -168,3 +168,19 @@ TEST(ReplyFields, DecodedVariantLeavesRawOneAlone) {
     EXPECT_EQ(name, "Doe, John");
     EXPECT_EQ(address, "john@example.com");
 }
+
+TEST(ViewHeader, DecodedBlockRawCopy) {
+    TempDir dir(true);
+    writeFile("N0000001.omh",
+              "+OK\r\nFrom: =?utf-8?q?J=C3=B6rg?= <j@x>\r\nTo: =?utf-8?b?zpHOvc69zrE=?= <a@x>\r\n"
+              "Subject: =?iso-8859-1?q?Gr=FC=DFe?=\r\nDate: 6 Dec 1997 10:00:00\r\n");
+    std::string out;
+    ASSERT_EQ(MakeViewHeaderDecoded("N0000001.omh", out, 0), 1);
+    EXPECT_EQ(readFile(out), "recipient: Αννα\r\nauthor: Jörg\r\nsubject: Grüße\r\ndate: 06 Dec 97\r\n");
+    ASSERT_EQ(MakeViewHeaderDecoded("N0000001.omh", out, 1), 1);
+    const std::string full = readFile(out);
+    EXPECT_EQ(full.substr(0, full.find("\r\n")), "recipient: Αννα");
+    EXPECT_NE(full.find("\r\n\r\n\r\nFrom: =?utf-8?q?J=C3=B6rg?= <j@x>\r\n"), std::string::npos);
+    ASSERT_EQ(MakeViewHeader("N0000001.omh", out, 0), 1);
+    EXPECT_NE(readFile(out).find("subject: =?iso-8859-1?q?Gr=FC=DFe?=\r\n"), std::string::npos);
+}

@@ -125,3 +125,20 @@ TEST(DecodedNames, Rfc2231AndEncodedWords) {
     EXPECT_EQ(readFile("DECODE/Έγγρ.pdf"), "abc");
     EXPECT_EQ(readFile("DECODE/café$txt"), "x=y");  // the last break belongs to the boundary
 }
+
+// A reply quotes and a forward carries the readable text, not base64 lines.
+TEST(ReadableText, QuotedAndForwarded) {
+    TempDir dir(true);
+    writeItem("Subject: x\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=koi8-r\r\n"
+              "Content-Transfer-Encoding: base64\r\n",
+              "8NLJ18XUDQrtydI=\r\n");
+    ReadableText info;
+    ASSERT_EQ(MakeReadableText("N0000001.omb", "VIEW.TXT", info), 1);
+    std::string out;
+    ASSERT_EQ(IndentFile("VIEW.TXT", out, '>'), 1);
+    EXPECT_EQ(readFile(out), ">Привет\r\n>Мир\r\n");
+    ASSERT_EQ(ForwardTextFile("N0000001.omb", "VIEW.TXT", out), 1);
+    const std::string forward = readFile(out);
+    EXPECT_NE(forward.find("original header:\r\n\r\nSubject: x\r\n"), std::string::npos);
+    EXPECT_NE(forward.find("\r\noriginal message:\r\n\r\nПривет\r\nМир\r\n"), std::string::npos);
+}

@@ -34,6 +34,14 @@ void headerWords(std::string_view value) {
         if (rc == 0 && out != value) std::abort();
         if (rc == 1 && (!validUtf8(out) || out.find_first_of("\r\n") != std::string::npos)) std::abort();
     }
+    // Text encoded for an outgoing header decodes to itself.
+    bool text = validUtf8(value);
+    for (unsigned char c : value) text = text && c >= 0x20 && c != 0x7f;
+    if (!text) return;
+    std::string encoded, decoded;
+    torvakit::EncodeHeaderValue(value, encoded);
+    torvakit::DecodeHeaderValue(encoded, decoded);
+    if (decoded != value) std::abort();
 }
 
 void mimeItem(std::string_view data) {

@@ -283,9 +283,117 @@ void RecordText::decode(bool fromReplyTo, bool news, std::string& author, std::s
     if (decodeWords(m_subject, decoded, false)) subject = cutUtf8(decoded, util::kMaxValue);
 }
 
+namespace {
+
+// UTF-8 bytes per encoded word: 45 give 60 base64 characters, so a word
+// with its "=?UTF-8?B?" and "?=" stays within the 75 the format allows.
+constexpr std::size_t kWordBytes = 45;
+
+bool needsEncoding(std::string_view word) {
+    return hasEightBit(word) || word.find("=?") != std::string_view::npos;
+}
+
+// Appends text as encoded words separated by spaces, each cut at a
+// character boundary.
+void appendEncodedWords(std::string_view text, std::string& out) {
+    while (!text.empty()) {
+        std::string piece = cutUtf8(text, kWordBytes);
+        if (piece.empty()) piece = std::string(text.substr(0, 1));  // a stray byte
+        char line[80];
+        std::size_t n = codec::encodeBase64Line(reinterpret_cast<const unsigned char*>(piece.data()),
+                                                piece.size(), line);
+        out += "=?UTF-8?B?";
+        out.append(line, n);
+        out += "?=";
+        text.remove_prefix(piece.size());
+        if (!text.empty()) out += ' ';
+    }
+}
+
+// Unstructured text: runs of words that need it (with the blanks inside the
+// run) become encoded words; other words stay as they are.
+void encodeText(std::string_view text, std::string& out) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t wordEnd = text.find(' ', i);
+        if (wordEnd == std::string_view::npos) wordEnd = text.size();
+        if (!needsEncoding(text.substr(i, wordEnd - i))) {
+            out += text.substr(i, wordEnd - i);
+            if (wordEnd < text.size()) out += ' ';
+            i = wordEnd + 1;
+            continue;
+        }
+        // Extend the run over following words that need encoding too.
+        std::size_t runEnd = wordEnd;
+        while (runEnd < text.size()) {
+            std::size_t next = text.find(' ', runEnd + 1);
+            if (next == std::string_view::npos) next = text.size();
+            if (!needsEncoding(text.substr(runEnd + 1, next - runEnd - 1))) break;
+            runEnd = next;
+        }
+        appendEncodedWords(text.substr(i, runEnd - i), out);
+        if (runEnd < text.size()) out += ' ';
+        i = runEnd + 1;
+    }
+}
+
+}  // namespace
+
 }  // namespace torvakit::mime
 
 namespace torvakit {
+
+int EncodeHeaderValue(std::string_view value, std::string& out) {
+    out.clear();
+    if (!mime::needsEncoding(value)) {
+        out = value;
+        return 0;
+    }
+    mime::encodeText(value, out);
+    return 1;
+}
+
+int EncodeAddressValue(std::string_view value, std::string& out) {
+    out.clear();
+    if (!mime::needsEncoding(value)) {
+        out = value;
+        return 0;
+    }
+    // Addresses in angle brackets and the separators between addresses stay;
+    // a quoted name that needs encoding loses its quotes, which encoded words
+    // may not stand in.
+    std::size_t i = 0;
+    while (i < value.size()) {
+        const char c = value[i];
+        if (c == '<') {
+            std::size_t close = value.find('>', i);
+            close = close == std::string_view::npos ? value.size() : close + 1;
+            out += value.substr(i, close - i);
+            i = close;
+        } else if (c == '"') {
+            std::string inner;
+            std::size_t j = i + 1;
+            for (; j < value.size() && value[j] != '"'; ++j) {
+                if (value[j] == '\\' && j + 1 < value.size()) ++j;
+                inner += value[j];
+            }
+            std::size_t end = std::min(j + 1, value.size());
+            if (mime::needsEncoding(inner)) mime::appendEncodedWords(inner, out);
+            else out += value.substr(i, end - i);
+            i = end;
+        } else if (c == ',' || c == ';') {
+            out += c;
+            ++i;
+        } else {
+            std::size_t end = value.find_first_of("<\",;", i);
+            if (end == std::string_view::npos) end = value.size();
+            mime::encodeText(value.substr(i, end - i), out);
+            i = end;
+        }
+    }
+    return 1;
+}
+
 
 int DecodeHeaderValue(std::string_view value, std::string& out) {
     return mime::decodeWords(value, out, false) ? 1 : 0;

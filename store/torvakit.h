@@ -145,6 +145,14 @@ int DecodeHeaderValue(std::string_view value, std::string& out);
 // quoted string, so extractrealname, extractemailaddr and the cut at the
 // first comma still split the addresses as the sender meant.
 int DecodeAddressValue(std::string_view value, std::string& out);
+// The way back, for headers written into outgoing items: words holding
+// 8-bit bytes (or "=?") become UTF-8 encoded words ("=?UTF-8?B?...?="), at
+// most 75 characters each and never splitting a character; ASCII words
+// stay. 1 when anything was encoded, 0 when the value is unchanged.
+int EncodeHeaderValue(std::string_view utf8, std::string& out);
+// The same for address lists: only display names are encoded (a quoted one
+// loses its quotes); addresses in angle brackets and separators stay.
+int EncodeAddressValue(std::string_view utf8, std::string& out);
 // GetHeaderFields for display and reuse as text: the same outputs, modes and
 // result, but From, recipient, Cc and Reply-To decoded with
 // DecodeAddressValue and the subject with DecodeHeaderValue, each read with

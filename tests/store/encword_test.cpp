@@ -184,3 +184,25 @@ TEST(ViewHeader, DecodedBlockRawCopy) {
     ASSERT_EQ(MakeViewHeader("N0000001.omh", out, 0), 1);
     EXPECT_NE(readFile(out).find("subject: =?iso-8859-1?q?Gr=FC=DFe?=\r\n"), std::string::npos);
 }
+
+TEST(EncodedWords, EncodeForOutgoingHeadersRoundTrips) {
+    const std::string greek = "Re: Καλημέρα κόσμε, μια πολύ μεγάλη γραμμή θέματος που δεν χωράει σε μία λέξη";
+    for (const std::string& text : {greek, std::string("plain =?not a word?= text"), std::string("Grüße")}) {
+        std::string encoded, decoded;
+        EXPECT_EQ(EncodeHeaderValue(text, encoded), 1) << text;
+        EXPECT_FALSE(encoded.find_first_of("\r\n") != std::string::npos);
+        for (unsigned char c : encoded) EXPECT_LT(c, 0x80) << encoded;
+        std::istringstream words(encoded);
+        for (std::string w; words >> w;) EXPECT_LE(w.size(), 75u) << w;
+        DecodeHeaderValue(encoded, decoded);
+        EXPECT_EQ(decoded, text);
+    }
+    std::string out;
+    EXPECT_EQ(EncodeHeaderValue("Re: plain", out), 0);
+    EXPECT_EQ(out, "Re: plain");
+    ASSERT_EQ(EncodeAddressValue("\"Doe, Jörg\" <j@x>, Ånna Öst <a@x>", out), 1);
+    EXPECT_EQ(out.find("<j@x>, "), out.find("<j@x>"));  // the addresses are left alone
+    std::string decoded;
+    DecodeAddressValue(out, decoded);
+    EXPECT_EQ(decoded, "\"Doe, Jörg\" <j@x>, Ånna Öst <a@x>");
+}

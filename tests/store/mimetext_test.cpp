@@ -142,3 +142,22 @@ TEST(ReadableText, QuotedAndForwarded) {
     EXPECT_NE(forward.find("original header:\r\n\r\nSubject: x\r\n"), std::string::npos);
     EXPECT_NE(forward.find("\r\noriginal message:\r\n\r\nПривет\r\nМир\r\n"), std::string::npos);
 }
+
+// What our own encoder writes reads back byte for byte.
+TEST(ReadableText, OwnMimeEncodingReadsBack) {
+    TempDir dir(true);
+    mkdir("DECODE", 0777);
+    std::string data;
+    for (int i = 0; i < 5000; ++i) data += static_cast<char>((i * 7919) % 251);
+    writeFile("photo.jpg", data);
+    ASSERT_EQ(mimeencodefile("photo.jpg", "N0000001.omb", 42), 1);
+    writeFile("N0000001.omh", "To: a@x\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"42\"\r\n");
+    ReadableText info;
+    ASSERT_EQ(MakeReadableText("N0000001.omb", "text.out", info), 1);
+    ASSERT_EQ(info.parts.size(), 1u);
+    EXPECT_EQ(info.parts[0].name, "photo.jpg");
+    EXPECT_EQ(info.parts[0].size, data.size());
+    std::string path;
+    ASSERT_EQ(DecodeMimePart("N0000001.omb", info.parts[0].index, "DECODE/", path), 1);
+    EXPECT_EQ(readFile(path), data);
+}

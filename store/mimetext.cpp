@@ -1,14 +1,17 @@
 // The readable text of an item: its MIME structure walked, the text part
 // chosen, decoded and converted to UTF-8, and the other parts listed and
 // decoded on request. The body file is mapped and only read.
+#include "platform/fsys.h"
 #include "store/codec/codec.h"
 #include "store/codec/decode.h"
 #include "store/codec/fileio.h"
+#include "store/codec/ydecode.h"
 #include "store/mimeutil.h"
 #include "store/torvakit.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 
@@ -211,6 +214,10 @@ private:
         parent.children.push_back(entity(h, part.substr(pos), depth + 1, parent.is("multipart/digest")));
     }
 
+public:
+    int leafCount() const { return m_leaves; }
+
+private:
     int m_leaves = 0;
     int m_parts = 0;
 };
@@ -388,6 +395,94 @@ void appendText(const Entity& e, std::string& text) {
     mime::appendUtf8(bytes, e.charset(), text);
 }
 
+// A uuencoded or yEnc file carried in the lines of a text part, as news
+// binaries are: where it lies in the part's decoded bytes.
+struct InlineFile {
+    std::size_t begin = 0, end = 0;
+    std::string name;
+    uint64_t size = 0;
+    bool yenc = false;
+};
+
+// The mode and name of a uuencode "begin" line, the mode 0 when it is none.
+long uuBegin(std::string_view line, std::string_view& name) {
+    if (!line.starts_with("begin ")) return 0;
+    std::size_t i = 6;
+    long mode = 0;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '7' && mode < 100000; ++i)
+        mode = mode * 10 + (line[i] - '0');
+    if (i == 6 || i >= line.size() || line[i] != ' ' || mode < codec::kMinBeginMode) return 0;
+    name = line.substr(i + 1);
+    return mode;
+}
+
+std::vector<InlineFile> inlineFiles(std::string_view bytes) {
+    std::vector<InlineFile> files;
+    std::size_t pos = 0;
+    std::string_view line;
+    for (std::size_t start = pos; nextLine(bytes, pos, line); start = pos) {
+        InlineFile f;
+        f.begin = start;
+        std::string_view uuName;
+        codec::YBegin y;
+        if (line.starts_with(codec::kYBegin) && codec::parseYBegin(line, y)) {
+            f.yenc = true;
+            f.name = y.name;
+            f.size = y.size;
+        } else if (uuBegin(line, uuName) != 0) {
+            f.name = uuName;
+        } else {
+            continue;
+        }
+        while (nextLine(bytes, pos, line)) {
+            if (f.yenc ? line.starts_with("=yend") : (line == "end" || line.starts_with("end "))) break;
+            if (!f.yenc) f.size += codec::uuDeclaredLength(line);
+        }
+        f.end = pos;
+        files.push_back(std::move(f));
+    }
+    return files;
+}
+
+// The text with each carried file replaced by a line naming it; the files
+// are listed among the parts.
+void appendTextWithoutFiles(const Entity& e, std::string& text, std::vector<InlineFile>& files) {
+    std::string bytes;
+    decodedBody(e, bytes);
+    files = inlineFiles(bytes);
+    const std::string charset = e.charset();
+    std::size_t at = 0;
+    for (const InlineFile& f : files) {
+        mime::appendUtf8(std::string_view(bytes).substr(at, f.begin - at), charset, text);
+        text += f.yenc ? "[yEnc file: " : "[uuencoded file: ";
+        mime::appendUndeclared(f.name, text);
+        text += ", " + std::to_string(f.size) + " bytes]\r\n";
+        at = f.end;
+    }
+    mime::appendUtf8(std::string_view(bytes).substr(at), charset, text);
+}
+
+// Decodes a carried file with the item decoders (and their checks), from a
+// scratch copy of its lines in the folder.
+int decodeInlineFile(const Entity& e, const InlineFile& f, std::string_view folder,
+                     std::string& outputPath) {
+    std::string bytes;
+    decodedBody(e, bytes);
+    std::string scratch = platform::resolvePath(std::string(folder) + "inlineXXXXXX");
+    const int fd = ::mkstemp(scratch.data());
+    if (fd < 0) return -6;
+    codec::FileHandle handle(fd);
+    const std::string_view block = std::string_view(bytes).substr(f.begin, f.end - f.begin);
+    bool written = ::write(fd, block.data(), block.size()) == static_cast<ssize_t>(block.size());
+    written = handle.reset() && written;
+    std::string names;
+    const int rc = written ? decodefile(scratch, names, '>', folder) : -6;
+    ::unlink(scratch.c_str());
+    outputPath = names.substr(0, names.find("\r\n"));
+    if (rc == 1) return outputPath.empty() ? 0 : 1;
+    return rc;
+}
+
 MimePart describe(const Entity& e) {
     MimePart p;
     p.index = e.index;
@@ -404,12 +499,15 @@ int MakeReadableText(std::string_view itemPath, std::string_view outputPath, Rea
     if (itemPath.empty()) return 0;
     MappedFile body(util::withLastChar(itemPath, 'b'));
     if (!body.isOpen()) return 0;
-    const Entity root = StructureParser().parse(topHeaders(itemPath), body.view());
+    StructureParser parser;
+    const Entity root = parser.parse(topHeaders(itemPath), body.view());
     Selection s;
     walk(root, s);
     std::string text;
+    std::vector<InlineFile> files;
     if (s.text) {
-        appendText(*s.text, text);
+        if (s.html) appendText(*s.text, text);
+        else appendTextWithoutFiles(*s.text, text, files);
         info.charset = s.text->charset();
         util::lowerAscii(info.charset);
         info.html = s.html ? 1 : 0;
@@ -420,6 +518,14 @@ int MakeReadableText(std::string_view itemPath, std::string_view outputPath, Rea
         appendText(*extra, text);
     }
     for (const Entity* part : s.parts) info.parts.push_back(describe(*part));
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        MimePart p;
+        p.index = parser.leafCount() + static_cast<int32_t>(k);
+        mime::appendUndeclared(files[k].name, p.name);
+        p.type = "application/octet-stream";
+        p.size = files[k].size;
+        info.parts.push_back(std::move(p));
+    }
     codec::OutFile out;
     if (!out.open(outputPath, codec::OutFile::Mode::Replace)) return 0;
     writeCrLfLines(text, out);
@@ -432,7 +538,19 @@ int DecodeMimePart(std::string_view itemPath, int32_t index, std::string_view fo
     if (itemPath.empty()) return 0;
     MappedFile body(util::withLastChar(itemPath, 'b'));
     if (!body.isOpen()) return 0;
-    const Entity root = StructureParser().parse(topHeaders(itemPath), body.view());
+    StructureParser parser;
+    const Entity root = parser.parse(topHeaders(itemPath), body.view());
+    if (index >= parser.leafCount()) {
+        // A file carried in the text's lines, numbered after the MIME parts.
+        Selection s;
+        walk(root, s);
+        if (!s.text || s.html) return 0;
+        std::string bytes;
+        decodedBody(*s.text, bytes);
+        const std::vector<InlineFile> files = inlineFiles(bytes);
+        const std::size_t k = static_cast<std::size_t>(index - parser.leafCount());
+        return k < files.size() ? decodeInlineFile(*s.text, files[k], folder, outputPath) : 0;
+    }
     const Entity* part = findLeaf(root, index);
     if (!part) return 0;
     std::optional<std::string> name = codec::cleanDecodedName(part->fileName(), folder);

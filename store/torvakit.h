@@ -196,15 +196,22 @@ struct ReadableText {
 // when there is no plain one; multiparts nested in any way are walked, and
 // unnamed inline text/plain parts after the text are appended to it. A
 // message without MIME headers is its body, undeclared (UTF-8 when valid,
-// else Latin-1). Every other part is listed in info.parts. 1, or 0 when the
-// body cannot be read or the output cannot be written.
+// else Latin-1). Every other part is listed in info.parts. Uuencoded and
+// yEnc files carried in the lines of a plain text (news binaries) are cut
+// out of it, each replaced by one line naming it ("[yEnc file: name, N
+// bytes]"), and listed as parts of type application/octet-stream numbered
+// after the MIME parts. 1, or 0 when the body cannot be read or the output
+// cannot be written.
 int MakeReadableText(std::string_view itemPath, std::string_view outputPath, ReadableText& info);
 // Decodes the part with that index (from MakeReadableText's list) into the
 // folder (a prefix ending in a separator, as for decodefile) under its
 // cleaned file name, or a fresh name when it has none, and logs it in the
 // folder's decode log. outputPath receives the file's path. 1; 0 when the
 // body cannot be read or has no such part; -2 when no name can be formed;
-// -6 when the output cannot be written.
+// -6 when the output cannot be written. A carried uuencoded or yEnc file is
+// decoded by decodefile, with its checks and its results: -9 a yEnc file
+// failed its size or CRC32 check, -10 a yEnc part was decoded but the file
+// still lacks the parts other items hold (decoding those completes it).
 int DecodeMimePart(std::string_view itemPath, int32_t index, std::string_view folder,
                    std::string& outputPath);
 

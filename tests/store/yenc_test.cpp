@@ -103,3 +103,27 @@ TEST(YEnc, HostileNameAndLengthsStayInBounds) {
     EXPECT_EQ(uuedecodefile2("b.omb", 0, '>', "DECODE/", out), -8);
     EXPECT_LE(fs::file_size("DECODE/y"), 2u);
 }
+
+// A news article carrying a yEnc file: the readable text names it in one
+// line instead of showing its data, and the file is decoded from the list.
+TEST(YEnc, CarriedFilesLeaveTheReadableText) {
+    const fs::path data = fs::path(OMAIL_TEST_DATA) / "yenc";
+    TempDir dir(true);
+    mkdir("DECODE", 0777);
+    writeFile("N0000001.omh", "221 1 <a@b> article\r\nSubject: file\r\n");
+    writeFile("N0000001.omb", readFile((data / "single.1.omb").string()));
+    ReadableText info;
+    ASSERT_EQ(MakeReadableText("N0000001.omb", "text.out", info), 1);
+    EXPECT_EQ(readFile("text.out"),
+              "Some text before the file.\r\n\r\n[yEnc file: my file.bin, 20550 bytes]\r\n-- \r\nsignature\r\n");
+    ASSERT_EQ(info.parts.size(), 1u);
+    EXPECT_EQ(info.parts[0].name, "my file.bin");
+    std::string path;
+    ASSERT_EQ(DecodeMimePart("N0000001.omb", info.parts[0].index, "DECODE/", path), 1);
+    EXPECT_EQ(readFile(path), readFile((data / "file.bin").string()));
+    EXPECT_EQ(fs::directory_iterator("DECODE") != fs::directory_iterator(), true);
+    for (const auto& entry : fs::directory_iterator("DECODE"))  // no scratch copy left
+        EXPECT_TRUE(entry.path().filename() == "my file.bin" || entry.path().filename() == "decode.log");
+    writeFile("N0000001.omb", readFile((data / "single_corrupt.1.omb").string()));
+    EXPECT_EQ(DecodeMimePart("N0000001.omb", info.parts[0].index, "DECODE/", path), -9);
+}

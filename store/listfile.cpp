@@ -3,6 +3,7 @@
 #include "platform/fsys.h"
 #include "store/journal.h"
 #include "store/lines.h"
+#include "store/mimeutil.h"
 #include "store/storeutil.h"
 #include "store/torvakit.h"
 
@@ -29,6 +30,7 @@ PreviousRecord g_previous;
 struct HeaderValues {
     std::string from, replyTo, recipient, subject, date, lines, messageId;
     bool news = false;
+    mime::RecordText text;  // for decoding encoded words into the record
 };
 
 bool take(std::string_view line, std::string_view name, std::string& value) {
@@ -58,7 +60,10 @@ bool readHeaderValues(std::string_view headerPath, HeaderValues& v) {
     platform::UniqueFile header = platform::openFile(headerPath, "rb");
     if (!header) return false;
     std::string line;
-    while (lines::readLine(header.get(), line) != lines::kEndOfFile) pickValue(line, v);
+    while (lines::readLine(header.get(), line) != lines::kEndOfFile) {
+        v.text.feed(line);
+        pickValue(line, v);
+    }
     return true;
 }
 
@@ -79,11 +84,13 @@ std::string sizeField(const HeaderValues& v, std::string_view bodyPath) {
 std::string recordTail(const HeaderValues& v, std::string_view bodyPath) {
     std::string display, sortable;
     util::recordDates(v.date, display, sortable);
-    const std::string author = displayName(v.replyTo.empty() ? v.from : v.replyTo);
-    const std::string recipient = v.news ? v.recipient : displayName(v.recipient);
+    std::string author = displayName(v.replyTo.empty() ? v.from : v.replyTo);
+    std::string recipient = v.news ? v.recipient : displayName(v.recipient);
+    std::string subject = v.subject;
+    v.text.decode(!v.replyTo.empty(), v.news, author, recipient, subject);
     std::string out;
     for (std::string_view field : {std::string_view(author), std::string_view(recipient),
-                                   std::string_view(v.subject), std::string_view(display),
+                                   std::string_view(subject), std::string_view(display),
                                    std::string_view(sortable)})
         (out += field) += "\r\n";
     out += sizeField(v, bodyPath) + "\r\n";

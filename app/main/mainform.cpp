@@ -65,6 +65,9 @@ Tmainform::Tmainform(QWidget* parent)
     m_transfers.deliveryFlag = false;
     m_itemCount = -1;
     torvakit::OpenWinsock();
+    // An operation a crash cut short is finished or undone before any
+    // folder is read; what was repaired is said once the list is shown.
+    torvakit::RecoverStore(m_dataDir, m_recoveryReport);
 
     loadNameList("folders.lst", folderbox);
     rebuildMailFolders();
@@ -170,6 +173,7 @@ void Tmainform::showEvent(QShowEvent* event) {
     if (!m_lockFailed) {
         m_listReady = true;
         reloadList();
+        if (!m_recoveryReport.empty()) showStatusText(QString::fromStdString(m_recoveryReport));
     }
     emit firstShown();
 }

@@ -208,5 +208,6 @@ private:
     std::string m_listPath;
     std::string m_indexPath;
     std::string m_countPath;
+    std::string m_recoveryReport;
     MessageListModel* m_model = nullptr;
 };

@@ -163,6 +163,7 @@ private:
     // transfer::Host
     void showStatus(const std::string& text) override;
     void information(const std::string& text) override;
+    bool question(const std::string& text) override;
     bool askPassword(std::string_view caption, std::string& text) override;
     void setDefaultCursor() override;
     void mailRetrievalEnded() override;

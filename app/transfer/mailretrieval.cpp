@@ -3,6 +3,7 @@
 #include "net/netwire.h"
 #include "platform/fsys.h"
 #include "store/torvakit.h"
+#include "transfer/connection.h"
 #include "transfer/transfer.h"
 
 namespace transfer {
@@ -27,7 +28,8 @@ void MailRetrieval::start() {
     t.host().lockForTransfer();
     m_itemNumber = 1;
     m_step = MailStep::Connected;
-    netwire::OpenServer(&t, kSocketMessage, kMailMessage, kStatusMessage, settings.pop, kPop3ServerType);
+    netwire::OpenServer(&t, kSocketMessage, kMailMessage, kStatusMessage, settings.pop, kPop3ServerType,
+                        pop3Options(settings));
 }
 
 void MailRetrieval::onCompletion(uintptr_t wParam) {

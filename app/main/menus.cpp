@@ -1,6 +1,7 @@
 // The main menu, the pop-up menus and the toolbar, each built from a table.
 #include "commands/find.h"
 #include "main/mainform.h"
+#include "news/newsgrpform.h"
 #include "ui/dialogs.h"
 #include "ui/virtuallist.h"
 
@@ -330,4 +331,23 @@ void Tmainform::bindCommands() {
     bindAction(a.findinsubject1, m_find, &FindCommands::findinsubject1Click);
     bindAction(a.findauthor1, m_find, &FindCommands::findauthor1Click);
     bindAction(a.findagain1, m_find, &FindCommands::findagain1Click);
+    bindNewsCommands();
+}
+
+void Tmainform::bindNewsCommands() {
+    const MainActions& a = m_actions;
+    bindAction(a.newsarticleheadersandbodies1, this, [this] { m_news.headersAndBodies(); });
+    bindAction(a.newsarticleheaders1, this, [this] { m_news.headers(); });
+    bindAction(a.selectednewsarticlebodies1, this, [this] { m_news.selectedBodies(); });
+    bindAction(a.highlightednewsarticlebodies1, this, [this] { m_news.highlightedBodies(); });
+    bindAction(a.headersandbodiessubscribed1, this, [this] { m_news.headersAndBodiesSubscribed(); });
+    bindAction(a.headerssubscribed1, this, [this] { m_news.headersSubscribed(); });
+    bindAction(a.highlightedbodiessubscribed1, this, [this] { m_news.highlightedBodiesSubscribed(); });
+    bindAction(a.newsgroups1, this, &Tmainform::newsgroups1Click);
+}
+
+void Tmainform::newsgroups1Click() {
+    if (m_transfers.transferState == transfer::kNewsTransfer) return;
+    if (!m_newsgroups) m_newsgroups = new Tnewsgrpform(*this, m_ini, m_actions.general1, this);
+    m_newsgroups->run();
 }

@@ -1,0 +1,616 @@
+// News retrieval end to end against a real INN that the test starts on a
+// free loopback port through scripts/lab: new headers with the per-group
+// limit and its resumption, bodies, all subscribed groups on one
+// connection, high-water marks outside the server's range, bodies of
+// selected and highlighted items, cancel and a server that goes away; the
+// newsgroup window's full and new group lists.
+#include "news/grouplist.h"
+#include "transfer/newsretrieval.h"
+#include "transfer/transfer.h"
+
+#include "net/netwire.h"
+#include "platform/fsys.h"
+#include "platform/pollloop.h"
+#include "store/torvakit.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+// The lab's INN, started once for the whole program. Each test makes
+// groups of its own, so the tests do not see each other's articles.
+class NntpLab {
+public:
+    static NntpLab& instance() {
+        static NntpLab lab;
+        return lab;
+    }
+    bool up() const { return m_up; }
+    const std::string& why() const { return m_why; }
+    std::string host() const { return "127.0.0.1:" + m_env.at("NNTP_PORT"); }
+
+    // A new group holding articles first..last, one minute apart.
+    std::string makeGroup(const std::string& name, int articles) {
+        if (!ctlinnd("newgroup " + name + " y labadmin")) ADD_FAILURE() << "newgroup " << name;
+        if (articles > 0) feed(name, 1, articles);
+        return name;
+    }
+    void feed(const std::string& group, int from, int to) {
+        std::string batch;
+        for (int n = from; n <= to; ++n) batch += article(group, n);
+        const std::string file = m_dir + ".batch";
+        writeFile(file, batch);
+        if (!run("rnews", " < '" + file + "'")) ADD_FAILURE() << "rnews into " << group;
+    }
+    void cancel(const std::string& id) {
+        if (!ctlinnd("cancel '" + id + "'")) ADD_FAILURE() << "cancel " << id;
+    }
+    static std::string messageId(const std::string& group, int n) {
+        return "<" + group + "." + std::to_string(n) + "@lab.test>";
+    }
+    static std::string bodyText(const std::string& group, int n) {
+        return "Body of " + group + " " + std::to_string(n) + ".\r\n.dotted\r\n";
+    }
+    // Kills the reader processes serving this lab's clients.
+    void dropConnections() {
+        const std::string mine = "INNCONF=" + m_dir + "/nntp/etc/inn.conf";
+        for (const auto& e : fs::directory_iterator("/proc")) {
+            std::string name = e.path().filename();
+            if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+            std::string command;
+            std::getline(std::ifstream(e.path() / "comm"), command);
+            if (command != "nnrpd") continue;
+            std::ifstream envFile(e.path() / "environ", std::ios::binary);
+            std::string env((std::istreambuf_iterator<char>(envFile)), std::istreambuf_iterator<char>());
+            if (env.find(mine) != std::string::npos) ::kill(std::stoi(name), SIGKILL);
+        }
+    }
+
+    ~NntpLab() {
+        if (m_started) run("stop");
+        std::error_code ignored;
+        fs::remove_all(m_base, ignored);
+    }
+
+private:
+    NntpLab() {
+        if (::geteuid() != 0 || ::access("/usr/lib/news/bin/innd", X_OK) != 0) {
+            m_why = "the NNTP lab needs root and inn2 (scripts/deps.sh servers)";
+            return;
+        }
+        char pattern[] = "/tmp/omail-newslab.XXXXXX";
+        if (!::mkdtemp(pattern)) return;
+        m_base = pattern;
+        ::chmod(m_base.c_str(), 0755);  // the news user must reach the lab
+        m_dir = m_base + "/lab";
+        m_started = true;
+        if (!run("start", "", "LAB_WITHOUT='pop3 smtp' ")) {
+            m_why = "the NNTP lab did not start: " + readFile(m_dir + ".log");
+            return;
+        }
+        std::ifstream env(m_dir + "/lab.env");
+        std::string line;
+        while (std::getline(env, line)) {
+            auto eq = line.find('=');
+            if (eq != std::string::npos) m_env[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        m_up = m_env.count("NNTP_PORT") == 1;
+    }
+    static std::string article(const std::string& group, int n) {
+        char date[64];
+        std::snprintf(date, sizeof date, "Mon, %02d Jan 2024 %02d:%02d:00 +0000", 1 + n / 1440, n / 60 % 24, n % 60);
+        std::string text = "Path: lab-injector!not-for-mail\nFrom: Poster " + std::to_string(n) +
+                           " <p@lab.test>\nNewsgroups: " + group + "\nSubject: article " + std::to_string(n) +
+                           "\nMessage-ID: " + messageId(group, n) + "\nDate: " + date + "\n\nBody of " + group +
+                           " " + std::to_string(n) + ".\n.dotted\n";
+        return "#! rnews " + std::to_string(text.size()) + "\n" + text;
+    }
+    bool ctlinnd(const std::string& args) const {
+        std::string line = "INNCONF='" + m_dir +
+                           "/nntp/etc/inn.conf' setpriv --reuid=news --regid=news --init-groups "
+                           "/usr/lib/news/bin/ctlinnd -t 10 " + args + " >> '" + m_dir + ".log' 2>&1";
+        return std::system(line.c_str()) == 0;
+    }
+    bool run(const char* command, const std::string& suffix = "", const std::string& prefix = "") const {
+        std::string line = prefix + "bash '" + std::string(OMAIL_SOURCE_DIR) + "/scripts/lab/lab.sh' " + command +
+                           " '" + m_dir + "'" + suffix + " >> '" + m_dir + ".log' 2>&1";
+        return std::system(line.c_str()) == 0;
+    }
+
+    std::string m_base, m_dir, m_why;
+    bool m_started = false;
+    bool m_up = false;
+    std::map<std::string, std::string> m_env;
+};
+
+// The main window as the news machines see it: a newsgroup pane and a
+// message list over the shown group's folder.
+class Window : public transfer::Host, public transfer::NewsHost {
+public:
+    omail::GeneralSettings general;
+    omail::FolderOptions options;
+    std::vector<std::string> statuses, boxes;
+    std::vector<std::string> groups;
+    std::vector<int> selected;
+    std::vector<int> viewed;
+    std::vector<std::string> shownGroups;
+    int group = -1;
+    int locks = 0;
+
+    // transfer::Host
+    void showStatus(const std::string& text) override { statuses.push_back(text); }
+    void information(const std::string& text) override { boxes.push_back(text); }
+    bool askPassword(std::string_view, std::string&) override { return false; }
+    void lockForTransfer() override { ++locks; }
+    void unlockAfterTransfer() override {}
+    void mailRetrievalEnded() override {}
+    std::vector<std::string> personalFolders() const override { return {}; }
+    const omail::GeneralSettings& settings() const override { return general; }
+    const omail::FolderOptions& folderOptions() const override { return options; }
+
+    // transfer::NewsHost
+    int newsgroupCount() const override { return int(groups.size()); }
+    std::string newsgroupName(int row) const override { return groups.at(size_t(row)); }
+    int selectedNewsgroup() const override { return group; }
+    void selectNewsgroup(int row) override {
+        group = row;
+        shownGroups.push_back(groups.at(size_t(row)));
+        reloadList();
+    }
+    void reloadList() override {
+        const std::string folder = shownFolder();
+        if (!folder.empty() && !platform::fileExists(folder + "n7.idx")) torvakit::SortList(folder + "n.lst", 7);
+    }
+    void statusRefresh() override {}
+    int listSortType() const override { return 7; }
+    int listItemCount() const override {
+        uint32_t n = 0;
+        torvakit::GetFile(const_cast<Window*>(this)->shownFolder() + "n.cnt", n);
+        return int(n);
+    }
+    int listCurrentRow() const override { return selected.empty() ? -1 : selected.front(); }
+    std::vector<int> listSelectedRows() const override { return selected; }
+    std::string shownFolder() override {
+        if (group < 0) return {};
+        std::string home;
+        if (torvakit::GetHomeDir(groups.at(size_t(group)), "subscr.dat", home) != 1) return {};
+        home.back() = '/';
+        return platform::currentDirectory() + "/" + home;
+    }
+    void viewRetrievedItem(int row) override { viewed.push_back(row); }
+};
+
+class RealNewsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__)
+        GTEST_SKIP() << "real servers are not run in the sanitizer build";
+#endif
+        if (!lab().up()) GTEST_SKIP() << lab().why();
+        window.general.nntp = lab().host();
+        window.general.hlimit = 50;
+        prefix = "t" + std::to_string(::getpid()) + "." +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::transform(prefix.begin(), prefix.end(), prefix.begin(), ::tolower);
+    }
+    void TearDown() override {
+        if (netwire::ConnectionState() != netwire::kStateIdle) netwire::AbortConnection();
+        loop.runFor(20);
+    }
+    static NntpLab& lab() { return NntpLab::instance(); }
+
+    // A group on the server, subscribed and listed in the pane.
+    std::string subscribed(const std::string& leaf, int articles) {
+        std::string name = lab().makeGroup(prefix + "." + leaf, articles);
+        std::string lowered = name;
+        EXPECT_EQ(torvakit::AddSub("subscr.dat", "SUBSCR.LST", "SUBSCR.IDX", lowered), 0);
+        window.groups.push_back(name);
+        return name;
+    }
+    void show(int row) {
+        window.group = row;
+        window.reloadList();
+    }
+    bool runToEnd() {
+        return loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 60000);
+    }
+    uint32_t mark(const std::string& group) {
+        uint32_t n = 0;
+        torvakit::getarticlen(group, "subscr.dat", n);
+        return n;
+    }
+    std::string folder(const std::string& group) { return transfer::newsgroupFolder(transfers, group); }
+    static std::string listStatuses(const std::string& folder) {
+        std::ifstream list(folder + "n.lst", std::ios::binary);
+        std::string line, result;
+        for (int n = 0; std::getline(list, line); ++n)
+            if (n % 9 == 1) result += line.substr(0, 1);
+        return result;
+    }
+    // The article numbers of the folder's items, in list order, from the
+    // header files' first line ("221 n <id>").
+    static std::vector<int> articles(const std::string& folder) {
+        std::ifstream list(folder + "n.lst", std::ios::binary);
+        std::string line;
+        std::vector<int> numbers;
+        for (int n = 0; std::getline(list, line); ++n) {
+            if (n % 9 != 0) continue;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            std::string name = line.substr(line.find_last_of("\\/") + 1);
+            std::string head = readFile(folder + name);
+            numbers.push_back(std::atoi(head.c_str() + 4));
+        }
+        return numbers;
+    }
+    int countStatus(const std::string& text) const {
+        return int(std::count(window.statuses.begin(), window.statuses.end(), text));
+    }
+    // The display row (date order) of an article.
+    int rowOf(const std::string& folder, uint32_t article) {
+        for (int row = 0; row < window.listItemCount(); ++row) {
+            std::string id, body;
+            char status = 0;
+            int32_t hasBody = 0;
+            uint32_t number = 0;
+            torvakit::GetMessageId(folder, id, body, row, 7, status, hasBody, number);
+            if (number == article) return row;
+        }
+        return -1;
+    }
+
+    testsupport::TempDir dir{true};
+    platform::PollLoop loop;
+    Window window;
+    transfer::Transfers transfers{window, dir.path()};
+    transfer::NewsTransfers news{transfers, window};
+    std::string prefix;
+};
+
+TEST_F(RealNewsTest, HeadersStopAtTheLimitAndTheNextRunContinuesAfterTheMark) {
+    const std::string big = subscribed("big", 120);
+    show(0);
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{"50 new headers retrieved"});
+    const std::string home = folder(big);
+    EXPECT_EQ(listStatuses(home), std::string(50, 'O'));
+    EXPECT_EQ(mark(big), 51u);
+    EXPECT_FALSE(platform::fileExists(home + "N0000000.omb"));
+    std::string first = readFile(home + "N0000000.omh");
+    EXPECT_EQ(first.substr(0, 6), "221 1 ") << first;
+    EXPECT_NE(first.find("Subject: article 1\r\n"), std::string::npos);
+
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes.back(), "50 new headers retrieved");
+    std::vector<int> numbers = articles(home);
+    ASSERT_EQ(numbers.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(numbers[size_t(i)], i + 1);
+    EXPECT_EQ(mark(big), 101u);
+}
+
+TEST_F(RealNewsTest, HeadersAndBodiesAreFiledUnreadWithTheirBodies) {
+    const std::string group = subscribed("bodies", 3);
+    show(0);
+    news.headersAndBodies();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{"3 new articles retrieved"});
+    const std::string home = folder(group);
+    EXPECT_EQ(listStatuses(home), "UUU");
+    EXPECT_EQ(readFile(home + "N0000001.omb"), NntpLab::bodyText(group, 2));
+    EXPECT_EQ(mark(group), 4u);
+    // Nothing new: no HEAD is sent for a mark above the last article.
+    window.statuses.clear();
+    news.headersAndBodies();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes.back(), "no new headers available");
+    EXPECT_EQ(countStatus("getting first header..."), 0);
+    EXPECT_EQ(mark(group), 4u);
+}
+
+TEST_F(RealNewsTest, AllSubscribedGroupsRunInPaneOrderOnOneConnectionWithOneDialog) {
+    const std::string a = subscribed("a", 2);
+    const std::string empty = subscribed("b", 0);
+    const std::string c = subscribed("c", 3);
+    // A stored mark far above the server's range skips the group.
+    const std::string high = subscribed("d", 2);
+    torvakit::setarticlen(high, "subscr.dat", 500);
+    news.headersSubscribed();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{"5 new headers retrieved"});
+    EXPECT_EQ(window.shownGroups, (std::vector<std::string>{a, empty, c, high}));
+    EXPECT_EQ(window.locks, 1);
+    EXPECT_EQ(countStatus("connecting to host..."), 1);
+    EXPECT_EQ(articles(folder(a)), (std::vector<int>{1, 2}));
+    EXPECT_EQ(articles(folder(c)), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(listStatuses(folder(high)), "");
+    EXPECT_EQ(mark(high), 500u);
+    EXPECT_EQ(mark(c), 4u);
+    // The first group's index files were dropped, so its next display re-sorts.
+    EXPECT_FALSE(platform::fileExists(folder(a) + "n7.idx"));
+}
+
+TEST_F(RealNewsTest, CancelledArticlesArePassedOverAndTheProbeEndsAtTheLastNumber) {
+    const std::string group = subscribed("holes", 4);
+    lab().cancel(NntpLab::messageId(group, 2));
+    lab().cancel(NntpLab::messageId(group, 4));
+    show(0);
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{"2 new headers retrieved"});
+    EXPECT_EQ(articles(folder(group)), (std::vector<int>{1, 3}));
+    EXPECT_EQ(mark(group), 4u);
+    // Article 4 is gone but the group still ends at 4: the upward probe
+    // stops there instead of asking for 5, 6, ... for ever.
+    window.statuses.clear();
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes.back(), "no new headers available");
+    EXPECT_EQ(countStatus("getting header 4"), 1);
+    EXPECT_EQ(countStatus("getting header 5"), 0);
+    EXPECT_EQ(mark(group), 4u);
+}
+
+TEST_F(RealNewsTest, SelectedBodiesAreFetchedByMessageIdThenByNumber) {
+    const std::string group = subscribed("sel", 6);
+    show(0);
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    const std::string home = folder(group);
+    window.reloadList();
+    // Two of the five chosen rows already have bodies; one of the others
+    // carries a message-id the server does not know.
+    const int rows[] = {rowOf(home, 1), rowOf(home, 2), rowOf(home, 3), rowOf(home, 4), rowOf(home, 5)};
+    std::string id, body;
+    char status = 0;
+    int32_t hasBody = 0;
+    uint32_t number = 0;
+    for (int r : {rows[0], rows[3]}) {
+        torvakit::GetMessageId(home, id, body, r, 7, status, hasBody, number);
+        writeFile(body, "kept\r\n");
+    }
+    torvakit::GetMessageId(home, id, body, rows[2], 7, status, hasBody, number);
+    std::string headerPath = body.substr(0, body.size() - 1) + "h";
+    std::string header = readFile(headerPath);
+    header.replace(header.find(id), id.size(), "<unknown.3@lab.test>");
+    writeFile(headerPath, header);
+
+    window.boxes.clear();
+    window.selected.assign(std::begin(rows), std::end(rows));
+    news.selectedBodies();
+    EXPECT_EQ(torvakit::GetListStatus(home, rows[1], 7), 'S');
+    EXPECT_EQ(torvakit::GetListStatus(home, rows[0], 7), 'O');
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{"3 article bodies retrieved"});
+    for (int n : {2, 3, 5}) {
+        torvakit::GetMessageId(home, id, body, rows[n - 1], 7, status, hasBody, number);
+        EXPECT_EQ(readFile(body), NntpLab::bodyText(group, n)) << n;
+        EXPECT_EQ(status, 'O') << n;  // the end of the run clears the selection marks
+    }
+    torvakit::GetMessageId(home, id, body, rows[0], 7, status, hasBody, number);
+    EXPECT_EQ(readFile(body), "kept\r\n");
+    EXPECT_EQ(countStatus("getting body <unknown.3@lab.test>"), 1);
+    EXPECT_EQ(countStatus("getting body 3"), 1);
+    EXPECT_EQ(countStatus("getting body 2"), 0);  // found by its message-id
+}
+
+TEST_F(RealNewsTest, HighlightedBodiesTurnHighlightedAndAMissingArticleKeepsItsMark) {
+    const std::string group = subscribed("high", 3);
+    show(0);
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    const std::string home = folder(group);
+    window.reloadList();
+    const int one = rowOf(home, 1), two = rowOf(home, 2), three = rowOf(home, 3);
+    torvakit::SetListStatus(home, one, 7, 'M');
+    torvakit::SetListStatus(home, three, 7, 'M');
+    // Article 3 vanishes from the server under both its id and its number.
+    std::string id, body;
+    char status = 0;
+    int32_t hasBody = 0;
+    uint32_t number = 0;
+    torvakit::GetMessageId(home, id, body, three, 7, status, hasBody, number);
+    std::string headerPath = body.substr(0, body.size() - 1) + "h";
+    std::string header = readFile(headerPath);
+    header.replace(0, header.find(' ', 4), "221 99");
+    header.replace(header.find(id), id.size(), "<gone@lab.test>");
+    writeFile(headerPath, header);
+    window.boxes.clear();
+    news.highlightedBodies();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{"1 article bodies retrieved"});
+    EXPECT_EQ(torvakit::GetListStatus(home, one, 7), 'H');
+    EXPECT_EQ(torvakit::GetListStatus(home, two, 7), 'O');
+    EXPECT_EQ(torvakit::GetListStatus(home, three, 7), 'M');
+}
+
+TEST_F(RealNewsTest, ViewingAnItemWithoutBodyFetchesItAndHandsItToTheViewer) {
+    const std::string group = subscribed("view", 2);
+    show(0);
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    const std::string home = folder(group);
+    window.reloadList();
+    const int row = rowOf(home, 2);
+    window.boxes.clear();
+    ASSERT_TRUE(news.requestBodyForViewing(row));
+    EXPECT_EQ(torvakit::GetListStatus(home, row, 7), 'S');
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.viewed, std::vector<int>{row});
+    EXPECT_TRUE(window.boxes.empty());
+    std::string id, body;
+    char status = 0;
+    int32_t hasBody = 0;
+    uint32_t number = 0;
+    torvakit::GetMessageId(home, id, body, row, 7, status, hasBody, number);
+    EXPECT_EQ(hasBody, 1);
+    EXPECT_EQ(status, 'O');
+    EXPECT_FALSE(news.flags().bodyPending || news.flags().viewPending || news.flags().bodyRun);
+}
+
+TEST_F(RealNewsTest, CancelAndALostServerLeaveTheMarkAfterTheLastFiledArticle) {
+    const std::string group = subscribed("cut", 200);
+    window.general.hlimit = 1000;
+    show(0);
+    news.headersAndBodies();
+    ASSERT_TRUE(loop.runUntil([&] { return news.news().total() >= 10; }, 60000));
+    transfers.userCancel();
+    loop.runFor(50);
+    const std::string home = folder(group);
+    std::vector<int> filed = articles(home);
+    ASSERT_GE(filed.size(), 10u);
+    EXPECT_EQ(filed.back(), int(filed.size()));
+    EXPECT_EQ(mark(group), filed.size() + 1);
+    EXPECT_TRUE(window.boxes.empty());
+
+    news.headersAndBodies();
+    const size_t before = filed.size();
+    ASSERT_TRUE(loop.runUntil([&] { return news.news().total() >= 10; }, 60000));
+    lab().dropConnections();
+    ASSERT_TRUE(runToEnd());
+    ASSERT_EQ(window.boxes.size(), 1u);
+    filed = articles(home);
+    ASSERT_GE(filed.size(), before + 10);
+    for (size_t i = 0; i < filed.size(); ++i) EXPECT_EQ(filed[i], int(i + 1));  // none twice, none lost
+    EXPECT_EQ(mark(group), filed.size() + 1);
+}
+
+// ---------------------------------------------------------------------------
+// The newsgroup window's group lists
+// ---------------------------------------------------------------------------
+
+class ListWindow : public news::GroupListHost {
+public:
+    std::vector<std::string> statuses, boxes;
+    int filed = 0;
+    bool busy = false;
+    void showStatus(const std::string& text) override { statuses.push_back(text); }
+    void information(const std::string& text) override { boxes.push_back(text); }
+    void setBusy(bool on) override { busy = on; }
+    void listsFiled(bool) override { ++filed; }
+};
+
+class RealGroupListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__)
+        GTEST_SKIP() << "real servers are not run in the sanitizer build";
+#endif
+        if (!NntpLab::instance().up()) GTEST_SKIP() << NntpLab::instance().why();
+    }
+    void TearDown() override {
+        if (netwire::ConnectionState() != netwire::kStateIdle) netwire::AbortConnection();
+        loop.runFor(20);
+    }
+    bool fetch(news::ListTransfer kind) {
+        if (!groups.start(kind, NntpLab::instance().host())) return false;
+        return loop.runUntil([&] { return groups.state() == news::ListTransfer::Idle; }, 60000);
+    }
+    static std::vector<std::string> lines(const std::string& file) {
+        std::vector<std::string> out;
+        std::ifstream in(file, std::ios::binary);
+        for (std::string line; std::getline(in, line);) out.push_back(line.substr(0, line.size() - 1));
+        return out;
+    }
+    std::string files() const {
+        return readFile("GROUP.LST") + "|" + readFile("GROUP.IDX") + "|" + readFile("GROUP.DAT") + "|" +
+               readFile("NEWGRP.LST");
+    }
+    // The server reports a group as new for a date up to a second after it
+    // was made: the next date it gives must be clear of the group.
+    static void settleClock() { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
+
+    testsupport::TempDir dir{true};
+    platform::PollLoop loop;
+    ListWindow window;
+    news::GroupList groups{window, dir.path()};
+};
+
+TEST_F(RealGroupListTest, FetchAndUpdatesListEachGroupOnceAndAnEmptyAnswerChangesNothing) {
+    NntpLab& lab = NntpLab::instance();
+    const std::string tag = "g" + std::to_string(::getpid());
+    lab.makeGroup(tag + ".first", 0);
+    settleClock();
+
+    // Without a stored date the update asks for every group since 1999.
+    ASSERT_TRUE(fetch(news::ListTransfer::NewGroups));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    std::vector<std::string> all = lines("GROUP.LST");
+    EXPECT_EQ(window.boxes[0], std::to_string(all.size()) + " new newsgroups listed");
+    EXPECT_NE(std::find(all.begin(), all.end(), tag + ".first"), all.end());
+    EXPECT_EQ(lines("NEWGRP.LST"), all);
+    EXPECT_EQ(readFile("NEWS.DAT").size(), 14u);
+
+    ASSERT_TRUE(fetch(news::ListTransfer::FullList));
+    all = lines("GROUP.LST");
+    EXPECT_EQ(window.boxes.back(), std::to_string(all.size()) + " newsgroups listed");
+    EXPECT_EQ(groups.total(), int32_t(all.size()));
+    EXPECT_EQ(readFile("GROUP.DAT"), std::to_string(all.size()) + "\r\n");
+    EXPECT_FALSE(platform::fileExists("TEMP.LST"));  // renamed over the old list
+    std::vector<std::string> sorted = all;
+    std::sort(sorted.begin(), sorted.end());
+    for (int32_t row = 0; row < groups.total(); ++row) EXPECT_EQ(groups.name(row), sorted[size_t(row)]);
+
+    lab.makeGroup(tag + ".second", 0);
+    settleClock();
+    ASSERT_TRUE(fetch(news::ListTransfer::NewGroups));
+    EXPECT_EQ(window.boxes.back(), "1 new newsgroups listed");
+    EXPECT_EQ(lines("NEWGRP.LST"), std::vector<std::string>{tag + ".second"});
+    EXPECT_EQ(groups.total(), int32_t(all.size() + 1));
+    const int32_t hit = groups.find(".second", -1);
+    ASSERT_GE(hit, 0);
+    EXPECT_EQ(groups.name(hit), tag + ".second");
+    EXPECT_EQ(groups.find(".second", hit), -1);
+    EXPECT_EQ(groups.find("a", groups.total() - 1), -1);  // from the last row
+
+    // Nothing new: the three files and the new list stay as they were.
+    const std::string before = files();
+    const int filed = window.filed;
+    ASSERT_TRUE(fetch(news::ListTransfer::NewGroups));
+    EXPECT_EQ(window.boxes.back(), "0 new newsgroups listed");
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(window.filed, filed);
+
+    // An old date makes the server report groups the list already holds.
+    writeFile("NEWS.DAT", "991231120000\r\n");
+    ASSERT_TRUE(fetch(news::ListTransfer::NewGroups));
+    std::vector<std::string> again = lines("GROUP.LST");
+    EXPECT_EQ(again.size(), all.size() + 1);
+    EXPECT_EQ(groups.total(), int32_t(again.size()));
+    EXPECT_FALSE(window.busy);
+}
+
+TEST_F(RealGroupListTest, AServerThatCannotBeReachedLeavesTheListAlone) {
+    writeFile("GROUP.LST", "alt.kept\r\n");
+    writeFile("GROUP.DAT", "1\r\n");
+    groups.readTotal();
+    ASSERT_TRUE(groups.start(news::ListTransfer::FullList, "127.0.0.1:1"));
+    ASSERT_TRUE(loop.runUntil([&] { return groups.state() == news::ListTransfer::Idle; }, 20000));
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(readFile("GROUP.LST"), "alt.kept\r\n");
+    EXPECT_EQ(groups.total(), 1);
+    EXPECT_FALSE(platform::fileExists("NEWS.DAT"));
+    EXPECT_FALSE(window.busy);
+}
+
+}  // namespace

@@ -5,7 +5,9 @@
 #include "store/lines.h"
 #include "store/torvakit.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -15,6 +17,10 @@ namespace news {
 namespace {
 
 constexpr int kNntpServerType = 2;
+// Index records: "%010lu  %010lu\r\n", the offset of the row's line first.
+constexpr long kIndexRecordSize = 24;
+constexpr size_t kIndexOffsetDigits = 10;
+constexpr size_t kMaxNameLine = 2047;
 // The server's date of a transfer is kept aside until its list is filed:
 // a date moved forward over a list that was not filed would hide the
 // groups created in between from every later update.
@@ -178,8 +184,26 @@ std::string GroupList::name(int32_t row) const {
 
 int32_t GroupList::find(std::string_view text, int32_t after) const {
     if (text.empty()) return -1;
-    for (int32_t row = after < 0 ? 0 : after + 1; row < m_total; ++row)
-        if (torvakit::substringcompare(name(row), text) >= 0) return row;
+    // Rows are read in index order from one pass over the index and the
+    // list held in memory: opening both files for every row would make a
+    // search through a hundred thousand groups take seconds.
+    File index = open(dataPath(kGroupIndex), "rb");
+    File list = open(dataPath(kGroupList), "rb");
+    if (!index || !list) return -1;
+    std::string names;
+    char chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, list.get())) > 0;) names.append(chunk, n);
+    int32_t row = after < 0 ? 0 : after + 1;
+    if (std::fseek(index.get(), static_cast<long>(row) * kIndexRecordSize, SEEK_SET) != 0) return -1;
+    char record[kIndexRecordSize];
+    for (; row < m_total && std::fread(record, 1, sizeof record, index.get()) == sizeof record; ++row) {
+        const uint64_t offset = std::strtoull(std::string(record, kIndexOffsetDigits).c_str(), nullptr, 10);
+        if (offset >= names.size()) continue;
+        size_t end = names.find_first_of("\r\n", offset);
+        if (end == std::string::npos) end = names.size();
+        const std::string_view name(names.data() + offset, std::min<size_t>(end - offset, kMaxNameLine));
+        if (torvakit::substringcompare(name, text) >= 0) return row;
+    }
     return -1;
 }
 

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -349,5 +350,10 @@ void Tmainform::bindNewsCommands() {
 void Tmainform::newsgroups1Click() {
     if (m_transfers.transferState == transfer::kNewsTransfer) return;
     if (!m_newsgroups) m_newsgroups = new Tnewsgrpform(*this, m_ini, m_actions.general1, this);
+    // The window's list transfers use the engine's one connection: a timed
+    // mail retrieval starting meanwhile would cut them off. The count
+    // towards it goes on once the window is closed.
+    Timer1->stop();
     m_newsgroups->run();
+    Timer1->start();
 }

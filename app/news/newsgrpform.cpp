@@ -140,8 +140,12 @@ void Tnewsgrpform::buildLists() {
     statusbar->addWidget(statuspanel, 1);
     layout->addWidget(statusbar);
 
+    // The view makes a row current by itself when it gets the focus; only
+    // a row the user selected (click or keys) counts as the current one.
     connect(activebox->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { onActiveRowChanged(current); });
+    connect(activebox->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { onActiveRowChanged(activebox->currentIndex()); });
     connect(activebox, &ActiveGroupsView::keyTyped, this, &Tnewsgrpform::onActiveKey);
     connect(activebox, &QAbstractItemView::doubleClicked, this,
             &Tnewsgrpform::addselectednewsgrouptosubscribedlist1Click);
@@ -444,6 +448,8 @@ void Tnewsgrpform::search() {
 
 void Tnewsgrpform::onActiveRowChanged(const QModelIndex& current) {
     if (m_groups->total() <= 0 || !current.isValid()) return;
+    if (!activebox->selectionModel()->isSelected(current)) return;
+    if (m_currentRow == current.row()) return;
     m_currentRow = current.row();
     newbox->clearSelection();
 }

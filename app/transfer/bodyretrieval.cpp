@@ -22,11 +22,15 @@ void BodyRetrieval::start(bool highlighted, bool allGroups, int viewRow) {
     m_total = 0;
     m_step = BodyStep::Connected;
     m_flags.bodyRun = true;
+    m_posts.runStarts();
     netwire::OpenServer(&t, kSocketMessage, kBodiesMessage, kStatusMessage, t.host().settings().nntp,
                         kNntpServerType);
 }
 
-void BodyRetrieval::post() { platform::PostMessage(&m_transfers, kBodiesMessage, 0, 0); }
+void BodyRetrieval::post() {
+    m_posts.posted();
+    platform::PostMessage(&m_transfers, kBodiesMessage, 0, 0);
+}
 
 void BodyRetrieval::onCompletion(uintptr_t wParam) {
     switch (m_step) {

@@ -45,10 +45,14 @@ void NewsRetrieval::start(bool withBodies, bool allGroups) {
     m_total = 0;
     m_step = NewsStep::Connected;
     m_flags.newsRun = true;
+    m_posts.runStarts();
     netwire::OpenServer(&t, kSocketMessage, kNewsMessage, kStatusMessage, t.host().settings().nntp, kNntpServerType);
 }
 
-void NewsRetrieval::post() { platform::PostMessage(&m_transfers, kNewsMessage, 0, 0); }
+void NewsRetrieval::post() {
+    m_posts.posted();
+    platform::PostMessage(&m_transfers, kNewsMessage, 0, 0);
+}
 
 void NewsRetrieval::onCompletion(uintptr_t wParam) {
     switch (m_step) {
@@ -114,6 +118,7 @@ void NewsRetrieval::onGroupOpen() {
         return;
     }
     m_mark = static_cast<int32_t>(mark);
+    m_groupFirst = m_first;
     m_step = NewsStep::FirstFetched;
     netwire::GetHeader(kNewsMessage, m_transfers.dataPath(kHeaderTemp), -1, m_first);
 }
@@ -125,6 +130,9 @@ void NewsRetrieval::fetchMarked() {
         m_mark = m_first;
         m_step = NewsStep::Filing;
     } else {
+        // Without the current article's number (it is gone) the probe still
+        // starts no lower than the group's first number, not at 0.
+        if (m_first == -1 && m_mark < m_groupFirst) m_mark = m_groupFirst;
         m_step = NewsStep::Probing;
     }
     netwire::GetHeader(kNewsMessage, m_transfers.dataPath(kHeaderTemp), m_mark, m_headerArticle);
@@ -212,10 +220,12 @@ void NewsRetrieval::finish(bool nothingNew) {
 
 NewsTransfers::NewsTransfers(Transfers& transfers, NewsHost& host)
     : m_transfers(transfers), m_host(host), m_news(transfers, host, m_flags), m_bodies(transfers, host, m_flags) {
-    m_transfers.setCompletionHandler(kNewsMessage, [this](uintptr_t wParam, intptr_t) {
+    m_transfers.setCompletionHandler(kNewsMessage, [this](uintptr_t wParam, intptr_t lParam) {
+        if (m_news.staleOwnMessage(lParam)) return;
         if (m_transfers.transferState == kNewsTransfer && m_flags.newsRun) m_news.onCompletion(wParam);
     });
-    m_transfers.setCompletionHandler(kBodiesMessage, [this](uintptr_t wParam, intptr_t) {
+    m_transfers.setCompletionHandler(kBodiesMessage, [this](uintptr_t wParam, intptr_t lParam) {
+        if (m_bodies.staleOwnMessage(lParam)) return;
         if (m_transfers.transferState == kNewsTransfer && m_flags.bodyRun) m_bodies.onCompletion(wParam);
     });
     m_transfers.addCancelHook([this](bool) { onCancel(); });

@@ -67,6 +67,25 @@ struct NewsFlags {
     bool bodyRun = false;         // a 0x404 run is active
 };
 
+// Counts the messages a machine posts to itself, so that those still queued
+// when a run ends are passed over by the next run (they arrive in order).
+class OwnPosts {
+public:
+    void posted() { ++m_inFlight; }
+    void runStarts() { m_stale = m_inFlight; }
+    bool stale(intptr_t lParam) {
+        if (lParam != 0 || m_inFlight == 0) return false;
+        --m_inFlight;
+        if (m_stale == 0) return false;
+        --m_stale;
+        return true;
+    }
+
+private:
+    int m_inFlight = 0;
+    int m_stale = 0;
+};
+
 enum class NewsStep {
     Connected,     // connected, or the next group: open it
     GroupOpen,     // the group's numbers are known
@@ -89,6 +108,9 @@ public:
 
     NewsStep step() const { return m_step; }
     int32_t total() const { return m_total; }
+    // A message this machine posted to itself (lParam 0) that belongs to a
+    // run which has ended since: it must not drive the next run.
+    bool staleOwnMessage(intptr_t lParam) { return m_posts.stale(lParam); }
 
 private:
     void openGroup();
@@ -106,6 +128,7 @@ private:
     NewsHost& m_host;
     NewsFlags& m_flags;
     NewsStep m_step = NewsStep::Connected;
+    OwnPosts m_posts;
     bool m_withBodies = false;
     bool m_allGroups = false;
     int m_groupIndex = 0;
@@ -114,6 +137,7 @@ private:
     std::string m_bodyPath;
     int32_t m_articleCount = 0;
     int32_t m_first = 0;
+    int32_t m_groupFirst = 0;     // the first number GROUP gave
     int32_t m_last = 0;
     int32_t m_mark = 0;           // the next article to fetch
     int32_t m_headerArticle = -1;
@@ -140,6 +164,7 @@ public:
 
     BodyStep step() const { return m_step; }
     int32_t total() const { return m_total; }
+    bool staleOwnMessage(intptr_t lParam) { return m_posts.stale(lParam); }
 
 private:
     void openGroup();
@@ -152,6 +177,7 @@ private:
     NewsHost& m_host;
     NewsFlags& m_flags;
     BodyStep m_step = BodyStep::Connected;
+    OwnPosts m_posts;
     bool m_highlighted = false;
     bool m_allGroups = false;
     int m_viewRow = -1;

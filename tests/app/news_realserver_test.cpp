@@ -350,6 +350,21 @@ TEST_F(RealNewsTest, AllSubscribedGroupsRunInPaneOrderOnOneConnectionWithOneDial
     EXPECT_FALSE(platform::fileExists(folder(a) + "n7.idx"));
 }
 
+TEST_F(RealNewsTest, ARunCancelledWithItsNextStepQueuedDoesNotDriveTheNextRun) {
+    const std::string a = subscribed("first", 2);
+    const std::string b = subscribed("second", 2);
+    news.headersSubscribed();
+    // Cancelled just as it moved on to the second group, its next step
+    // still queued; a new run starts at once.
+    ASSERT_TRUE(loop.runUntil([&] { return window.shownGroups.size() == 2; }, 60000));
+    transfers.userCancel();
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{"2 new headers retrieved"});
+    EXPECT_EQ(articles(folder(a)), (std::vector<int>{1, 2}));
+    EXPECT_EQ(articles(folder(b)), (std::vector<int>{1, 2}));
+}
+
 TEST_F(RealNewsTest, CancelledArticlesArePassedOverAndTheProbeEndsAtTheLastNumber) {
     const std::string group = subscribed("holes", 4);
     lab().cancel(NntpLab::messageId(group, 2));
@@ -369,6 +384,17 @@ TEST_F(RealNewsTest, CancelledArticlesArePassedOverAndTheProbeEndsAtTheLastNumbe
     EXPECT_EQ(countStatus("getting header 4"), 1);
     EXPECT_EQ(countStatus("getting header 5"), 0);
     EXPECT_EQ(mark(group), 4u);
+
+    // The group's first article gone: the probe starts at the first number.
+    const std::string low = subscribed("low", 3);
+    lab().cancel(NntpLab::messageId(low, 1));
+    show(1);
+    window.statuses.clear();
+    news.headers();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes.back(), "2 new headers retrieved");
+    EXPECT_EQ(articles(folder(low)), (std::vector<int>{2, 3}));
+    EXPECT_EQ(countStatus("getting header 0"), 0);
 }
 
 TEST_F(RealNewsTest, SelectedBodiesAreFetchedByMessageIdThenByNumber) {
@@ -577,10 +603,10 @@ TEST_F(RealGroupListTest, FetchAndUpdatesListEachGroupOnceAndAnEmptyAnswerChange
     EXPECT_EQ(window.boxes.back(), "1 new newsgroups listed");
     EXPECT_EQ(lines("NEWGRP.LST"), std::vector<std::string>{tag + ".second"});
     EXPECT_EQ(groups.total(), int32_t(all.size() + 1));
-    const int32_t hit = groups.find(".second", -1);
+    const int32_t hit = groups.find(tag + ".second", -1);
     ASSERT_GE(hit, 0);
     EXPECT_EQ(groups.name(hit), tag + ".second");
-    EXPECT_EQ(groups.find(".second", hit), -1);
+    EXPECT_EQ(groups.find(tag + ".second", hit), -1);
     EXPECT_EQ(groups.find("a", groups.total() - 1), -1);  // from the last row
 
     // Nothing new: the three files and the new list stay as they were.

@@ -470,6 +470,29 @@ TEST_F(RealNewsTest, HighlightedBodiesTurnHighlightedAndAMissingArticleKeepsItsM
     EXPECT_EQ(torvakit::GetListStatus(home, three, 7), 'M');
 }
 
+TEST_F(RealNewsTest, HighlightedBodiesOfEverySubscribedGroupComeInOneRun) {
+    const std::string x = subscribed("x", 3);
+    const std::string y = subscribed("y", 2);
+    news.headersSubscribed();
+    ASSERT_TRUE(runToEnd());
+    for (const auto& [group, row] : {std::pair{x, 0}, std::pair{y, 1}}) {
+        window.group = group == x ? 0 : 1;
+        window.reloadList();
+        torvakit::SetListStatus(folder(group), rowOf(folder(group), uint32_t(row + 1)), 7, 'M');
+    }
+    window.boxes.clear();
+    window.shownGroups.clear();
+    news.highlightedBodiesSubscribed();
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{"2 article bodies retrieved"});
+    EXPECT_EQ(window.shownGroups, (std::vector<std::string>{x, y}));
+    for (const std::string& group : {x, y}) {
+        const std::string statuses = listStatuses(folder(group));
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 'H'), 1) << group << " " << statuses;
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 'M'), 0) << group << " " << statuses;
+    }
+}
+
 TEST_F(RealNewsTest, ViewingAnItemWithoutBodyFetchesItAndHandsItToTheViewer) {
     const std::string group = subscribed("view", 2);
     show(0);

@@ -2,9 +2,7 @@
 // free loopback port through scripts/lab: new headers with the per-group
 // limit and its resumption, bodies, all subscribed groups on one
 // connection, high-water marks outside the server's range, bodies of
-// selected and highlighted items, cancel and a server that goes away; the
-// newsgroup window's full and new group lists.
-#include "news/grouplist.h"
+// selected and highlighted items, cancel and a server that goes away.
 #include "transfer/newsretrieval.h"
 #include "transfer/transfer.h"
 
@@ -12,136 +10,25 @@
 #include "platform/fsys.h"
 #include "platform/pollloop.h"
 #include "store/torvakit.h"
+#include "newslab.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
-namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
 
-// The lab's INN, started once for the whole program. Each test makes
-// groups of its own, so the tests do not see each other's articles.
-class NntpLab {
-public:
-    static NntpLab& instance() {
-        static NntpLab lab;
-        return lab;
-    }
-    bool up() const { return m_up; }
-    const std::string& why() const { return m_why; }
-    std::string host() const { return "127.0.0.1:" + m_env.at("NNTP_PORT"); }
-
-    // A new group holding articles first..last, one minute apart.
-    std::string makeGroup(const std::string& name, int articles) {
-        if (!ctlinnd("newgroup " + name + " y labadmin")) ADD_FAILURE() << "newgroup " << name;
-        if (articles > 0) feed(name, 1, articles);
-        return name;
-    }
-    void feed(const std::string& group, int from, int to) {
-        std::string batch;
-        for (int n = from; n <= to; ++n) batch += article(group, n);
-        const std::string file = m_dir + ".batch";
-        writeFile(file, batch);
-        if (!run("rnews", " < '" + file + "'")) ADD_FAILURE() << "rnews into " << group;
-    }
-    void cancel(const std::string& id) {
-        if (!ctlinnd("cancel '" + id + "'")) ADD_FAILURE() << "cancel " << id;
-    }
-    static std::string messageId(const std::string& group, int n) {
-        return "<" + group + "." + std::to_string(n) + "@lab.test>";
-    }
-    static std::string bodyText(const std::string& group, int n) {
-        return "Body of " + group + " " + std::to_string(n) + ".\r\n.dotted\r\n";
-    }
-    // Kills the reader processes serving this lab's clients.
-    void dropConnections() {
-        const std::string mine = "INNCONF=" + m_dir + "/nntp/etc/inn.conf";
-        for (const auto& e : fs::directory_iterator("/proc")) {
-            std::string name = e.path().filename();
-            if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
-            std::string command;
-            std::getline(std::ifstream(e.path() / "comm"), command);
-            if (command != "nnrpd") continue;
-            std::ifstream envFile(e.path() / "environ", std::ios::binary);
-            std::string env((std::istreambuf_iterator<char>(envFile)), std::istreambuf_iterator<char>());
-            if (env.find(mine) != std::string::npos) ::kill(std::stoi(name), SIGKILL);
-        }
-    }
-
-    ~NntpLab() {
-        if (m_started) run("stop");
-        std::error_code ignored;
-        fs::remove_all(m_base, ignored);
-    }
-
-private:
-    NntpLab() {
-        if (::geteuid() != 0 || ::access("/usr/lib/news/bin/innd", X_OK) != 0) {
-            m_why = "the NNTP lab needs root and inn2 (scripts/deps.sh servers)";
-            return;
-        }
-        char pattern[] = "/tmp/omail-newslab.XXXXXX";
-        if (!::mkdtemp(pattern)) return;
-        m_base = pattern;
-        ::chmod(m_base.c_str(), 0755);  // the news user must reach the lab
-        m_dir = m_base + "/lab";
-        m_started = true;
-        if (!run("start", "", "LAB_WITHOUT='pop3 smtp' ")) {
-            m_why = "the NNTP lab did not start: " + readFile(m_dir + ".log");
-            return;
-        }
-        std::ifstream env(m_dir + "/lab.env");
-        std::string line;
-        while (std::getline(env, line)) {
-            auto eq = line.find('=');
-            if (eq != std::string::npos) m_env[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-        m_up = m_env.count("NNTP_PORT") == 1;
-    }
-    static std::string article(const std::string& group, int n) {
-        char date[64];
-        std::snprintf(date, sizeof date, "Mon, %02d Jan 2024 %02d:%02d:00 +0000", 1 + n / 1440, n / 60 % 24, n % 60);
-        std::string text = "Path: lab-injector!not-for-mail\nFrom: Poster " + std::to_string(n) +
-                           " <p@lab.test>\nNewsgroups: " + group + "\nSubject: article " + std::to_string(n) +
-                           "\nMessage-ID: " + messageId(group, n) + "\nDate: " + date + "\n\nBody of " + group +
-                           " " + std::to_string(n) + ".\n.dotted\n";
-        return "#! rnews " + std::to_string(text.size()) + "\n" + text;
-    }
-    bool ctlinnd(const std::string& args) const {
-        std::string line = "INNCONF='" + m_dir +
-                           "/nntp/etc/inn.conf' setpriv --reuid=news --regid=news --init-groups "
-                           "/usr/lib/news/bin/ctlinnd -t 10 " + args + " >> '" + m_dir + ".log' 2>&1";
-        return std::system(line.c_str()) == 0;
-    }
-    bool run(const char* command, const std::string& suffix = "", const std::string& prefix = "") const {
-        std::string line = prefix + "bash '" + std::string(OMAIL_SOURCE_DIR) + "/scripts/lab/lab.sh' " + command +
-                           " '" + m_dir + "'" + suffix + " >> '" + m_dir + ".log' 2>&1";
-        return std::system(line.c_str()) == 0;
-    }
-
-    std::string m_base, m_dir, m_why;
-    bool m_started = false;
-    bool m_up = false;
-    std::map<std::string, std::string> m_env;
-};
+using newslab::NntpLab;
 
 // The main window as the news machines see it: a newsgroup pane and a
 // message list over the shown group's folder.
@@ -542,124 +429,6 @@ TEST_F(RealNewsTest, CancelAndALostServerLeaveTheMarkAfterTheLastFiledArticle) {
     ASSERT_GE(filed.size(), before + 10);
     for (size_t i = 0; i < filed.size(); ++i) EXPECT_EQ(filed[i], int(i + 1));  // none twice, none lost
     EXPECT_EQ(mark(group), filed.size() + 1);
-}
-
-// ---------------------------------------------------------------------------
-// The newsgroup window's group lists
-// ---------------------------------------------------------------------------
-
-class ListWindow : public news::GroupListHost {
-public:
-    std::vector<std::string> statuses, boxes;
-    int filed = 0;
-    bool busy = false;
-    void showStatus(const std::string& text) override { statuses.push_back(text); }
-    void information(const std::string& text) override { boxes.push_back(text); }
-    void setBusy(bool on) override { busy = on; }
-    void listsFiled(bool) override { ++filed; }
-};
-
-class RealGroupListTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-#if defined(__SANITIZE_ADDRESS__)
-        GTEST_SKIP() << "real servers are not run in the sanitizer build";
-#endif
-        if (!NntpLab::instance().up()) GTEST_SKIP() << NntpLab::instance().why();
-    }
-    void TearDown() override {
-        if (netwire::ConnectionState() != netwire::kStateIdle) netwire::AbortConnection();
-        loop.runFor(20);
-    }
-    bool fetch(news::ListTransfer kind) {
-        if (!groups.start(kind, NntpLab::instance().host())) return false;
-        return loop.runUntil([&] { return groups.state() == news::ListTransfer::Idle; }, 60000);
-    }
-    static std::vector<std::string> lines(const std::string& file) {
-        std::vector<std::string> out;
-        std::ifstream in(file, std::ios::binary);
-        for (std::string line; std::getline(in, line);) out.push_back(line.substr(0, line.size() - 1));
-        return out;
-    }
-    std::string files() const {
-        return readFile("GROUP.LST") + "|" + readFile("GROUP.IDX") + "|" + readFile("GROUP.DAT") + "|" +
-               readFile("NEWGRP.LST");
-    }
-    // The server reports a group as new for a date up to a second after it
-    // was made: the next date it gives must be clear of the group.
-    static void settleClock() { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); }
-
-    testsupport::TempDir dir{true};
-    platform::PollLoop loop;
-    ListWindow window;
-    news::GroupList groups{window, dir.path()};
-};
-
-TEST_F(RealGroupListTest, FetchAndUpdatesListEachGroupOnceAndAnEmptyAnswerChangesNothing) {
-    NntpLab& lab = NntpLab::instance();
-    const std::string tag = "g" + std::to_string(::getpid());
-    lab.makeGroup(tag + ".first", 0);
-    settleClock();
-
-    // Without a stored date the update asks for every group since 1999.
-    ASSERT_TRUE(fetch(news::ListTransfer::NewGroups));
-    ASSERT_EQ(window.boxes.size(), 1u);
-    std::vector<std::string> all = lines("GROUP.LST");
-    EXPECT_EQ(window.boxes[0], std::to_string(all.size()) + " new newsgroups listed");
-    EXPECT_NE(std::find(all.begin(), all.end(), tag + ".first"), all.end());
-    EXPECT_EQ(lines("NEWGRP.LST"), all);
-    EXPECT_EQ(readFile("NEWS.DAT").size(), 14u);
-
-    ASSERT_TRUE(fetch(news::ListTransfer::FullList));
-    all = lines("GROUP.LST");
-    EXPECT_EQ(window.boxes.back(), std::to_string(all.size()) + " newsgroups listed");
-    EXPECT_EQ(groups.total(), int32_t(all.size()));
-    EXPECT_EQ(readFile("GROUP.DAT"), std::to_string(all.size()) + "\r\n");
-    EXPECT_FALSE(platform::fileExists("TEMP.LST"));  // renamed over the old list
-    std::vector<std::string> sorted = all;
-    std::sort(sorted.begin(), sorted.end());
-    for (int32_t row = 0; row < groups.total(); ++row) EXPECT_EQ(groups.name(row), sorted[size_t(row)]);
-
-    lab.makeGroup(tag + ".second", 0);
-    settleClock();
-    ASSERT_TRUE(fetch(news::ListTransfer::NewGroups));
-    EXPECT_EQ(window.boxes.back(), "1 new newsgroups listed");
-    EXPECT_EQ(lines("NEWGRP.LST"), std::vector<std::string>{tag + ".second"});
-    EXPECT_EQ(groups.total(), int32_t(all.size() + 1));
-    const int32_t hit = groups.find(tag + ".second", -1);
-    ASSERT_GE(hit, 0);
-    EXPECT_EQ(groups.name(hit), tag + ".second");
-    EXPECT_EQ(groups.find(tag + ".second", hit), -1);
-    EXPECT_EQ(groups.find("a", groups.total() - 1), -1);  // from the last row
-
-    // Nothing new: the three files and the new list stay as they were.
-    const std::string before = files();
-    const int filed = window.filed;
-    ASSERT_TRUE(fetch(news::ListTransfer::NewGroups));
-    EXPECT_EQ(window.boxes.back(), "0 new newsgroups listed");
-    EXPECT_EQ(files(), before);
-    EXPECT_EQ(window.filed, filed);
-
-    // An old date makes the server report groups the list already holds.
-    writeFile("NEWS.DAT", "991231120000\r\n");
-    ASSERT_TRUE(fetch(news::ListTransfer::NewGroups));
-    std::vector<std::string> again = lines("GROUP.LST");
-    EXPECT_EQ(again.size(), all.size() + 1);
-    EXPECT_EQ(groups.total(), int32_t(again.size()));
-    EXPECT_FALSE(window.busy);
-}
-
-TEST_F(RealGroupListTest, AServerThatCannotBeReachedLeavesTheListAlone) {
-    writeFile("GROUP.LST", "alt.kept\r\n");
-    writeFile("GROUP.DAT", "1\r\n");
-    groups.readTotal();
-    ASSERT_TRUE(groups.start(news::ListTransfer::FullList, "127.0.0.1:1"));
-    ASSERT_TRUE(loop.runUntil([&] { return groups.state() == news::ListTransfer::Idle; }, 20000));
-    ASSERT_EQ(window.boxes.size(), 1u);
-    EXPECT_EQ(readFile("GROUP.LST"), "alt.kept\r\n");
-    EXPECT_EQ(groups.total(), 1);
-    EXPECT_FALSE(platform::fileExists("NEWS.DAT"));
-    EXPECT_FALSE(window.busy);
 }
 
 }  // namespace

@@ -275,9 +275,19 @@ void Tnewsgrpform::applySettings() {
     QPalette pal = palette();
     pal.setColor(QPalette::Base, colorFromSetting(s.backcol));
     pal.setColor(QPalette::Text, colorFromSetting(s.normcol));
+    QFont font = QApplication::font();
+    if (!s.fontnam.empty()) font.setFamily(QString::fromStdString(s.fontnam));
+    if (s.fontsiz > 0) font.setPointSize(s.fontsiz);
+    const omail::FontStyle style = omail::FontStyle::parse(s.fontstl);
+    font.setBold(style.bold);
+    font.setItalic(style.italic);
+    font.setUnderline(style.underline);
+    font.setStrikeOut(style.strikeOut);
     for (QWidget* w : {static_cast<QWidget*>(newbox), static_cast<QWidget*>(subbox),
-                       static_cast<QWidget*>(activebox)})
+                       static_cast<QWidget*>(activebox)}) {
         w->setPalette(pal);
+        w->setFont(font);
+    }
 }
 
 // ---------------------------------------------------------------------------

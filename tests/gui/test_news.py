@@ -15,8 +15,8 @@ from omailgui import (LIST_ROW0_Y, LIST_ROW_H, SOURCE_DIR, SUBJECT_X, Session, c
 NEWS_HEADER = (300, 290)      # the "newsgroups" header over the pane
 NEWS_ROW0 = (300, 307)        # first row of the newsgroup pane
 ACTIVE_X = 480                # the active list, right of the window
-ACTIVE_ROW0_Y = 86
-ACTIVE_ROW_H = 15
+ACTIVE_ROW0_Y = 85
+ACTIVE_ROW_H = 13             # in the list font of the settings (8 pt)
 WINDOW_CAPTION = r"^newsgroups - orrindel mail$"
 INNBIN = "/usr/lib/news/bin"
 

@@ -63,13 +63,13 @@ void GroupList::readTotal() {
     m_total = static_cast<int32_t>(total);
 }
 
-bool GroupList::start(ListTransfer kind, std::string_view server) {
+bool GroupList::start(ListTransfer kind, std::string_view server, const netwire::ServerOptions& options) {
     if (m_state != ListTransfer::Idle || kind == ListTransfer::Idle) return false;
     m_host.setBusy(true);
     m_state = kind;
     m_received = 0;
     m_pending.clear();
-    netwire::OpenServer(this, kSocketMessage, kConnectedMessage, kStatusMessage, server, kNntpServerType);
+    netwire::OpenServer(this, kSocketMessage, kConnectedMessage, kStatusMessage, server, kNntpServerType, options);
     return true;
 }
 

@@ -5,6 +5,8 @@
 // Headless: everything shown goes through GroupListHost.
 #pragma once
 
+#include "net/netwire.h"
+
 #include "platform/messages.h"
 
 #include <cstdint>
@@ -50,7 +52,7 @@ public:
     void handleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
     // Connects to the news server and fetches; false while a transfer runs.
-    bool start(ListTransfer kind, std::string_view server);
+    bool start(ListTransfer kind, std::string_view server, const netwire::ServerOptions& options = {});
     // Stops a running transfer; the files stay as they were.
     void cancel();
 

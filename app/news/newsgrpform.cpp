@@ -7,6 +7,7 @@
 #include "settings/geometry.h"
 #include "store/lines.h"
 #include "store/torvakit.h"
+#include "transfer/connection.h"
 #include "transfer/transfer.h"
 #include "ui/dialogs.h"
 #include "ui/waitcursor.h"
@@ -329,7 +330,7 @@ void Tnewsgrpform::startTransfer(news::ListTransfer kind, const char* question) 
     // window's transfer off.
     if (m_host.transfers().transferState != transfer::kIdle) return;
     if (m_host.questionPrompt().ask(question) != ui::kResultOk) return;
-    m_groups->start(kind, m_host.settings().nntp);
+    m_groups->start(kind, m_host.settings().nntp, transfer::nntpOptions(m_host.settings()));
 }
 
 void Tnewsgrpform::showStatus(const std::string& text) {

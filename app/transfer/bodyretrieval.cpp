@@ -5,6 +5,7 @@
 #include "platform/fsys.h"
 #include "platform/messages.h"
 #include "store/torvakit.h"
+#include "transfer/connection.h"
 #include "transfer/transfer.h"
 
 namespace transfer {
@@ -24,7 +25,7 @@ void BodyRetrieval::start(bool highlighted, bool allGroups, int viewRow) {
     m_flags.bodyRun = true;
     m_posts.runStarts();
     netwire::OpenServer(&t, kSocketMessage, kBodiesMessage, kStatusMessage, t.host().settings().nntp,
-                        kNntpServerType);
+                        kNntpServerType, nntpOptions(t.host().settings()));
 }
 
 void BodyRetrieval::post() {

@@ -4,6 +4,7 @@
 #include "platform/fsys.h"
 #include "platform/messages.h"
 #include "store/torvakit.h"
+#include "transfer/connection.h"
 #include "transfer/transfer.h"
 
 #include <limits>
@@ -46,7 +47,8 @@ void NewsRetrieval::start(bool withBodies, bool allGroups) {
     m_step = NewsStep::Connected;
     m_flags.newsRun = true;
     m_posts.runStarts();
-    netwire::OpenServer(&t, kSocketMessage, kNewsMessage, kStatusMessage, t.host().settings().nntp, kNntpServerType);
+    netwire::OpenServer(&t, kSocketMessage, kNewsMessage, kStatusMessage, t.host().settings().nntp, kNntpServerType,
+                        nntpOptions(t.host().settings()));
 }
 
 void NewsRetrieval::post() {
@@ -178,16 +180,20 @@ void NewsRetrieval::writeMark(uint32_t next) {
 bool NewsRetrieval::fileHead(std::string& bodyPath) {
     const Transfers& t = m_transfers;
     const std::string head = t.dataPath(kHeaderTemp);
-    std::string headerName, bodyName;
     if (!platform::fileExists(head)) return false;
-    // A number that could not be stored would be handed out again and the
-    // next article would land on this one's files.
-    if (torvakit::MakeFileNames(t.dataPath(kItemNumberFile), headerName, bodyName) != 1) return false;
-    const std::string headerPath = m_folder + headerName;
-    bodyPath = m_folder + bodyName;
-    if (pathTaken(bodyPath) || !moveToFreeName(head, headerPath)) return false;
-    return torvakit::AppendToList(headerPath, bodyPath, m_folder + std::string(kListName),
-                                  m_folder + std::string(kCountName), kHeaderOnlyStatus) == 1;
+    // The header comes alone; its body, when fetched, follows later. A body
+    // file left from before belongs to no article and must not be filed
+    // with this one.
+    const std::string body = t.dataPath(kBodyTemp);
+    platform::deleteFile(body);
+    // One journaled store step: the number, the move and the record; it
+    // never files over another item.
+    std::string headerName;
+    if (torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, body, m_folder, kHeaderOnlyStatus, headerName) != 1)
+        return false;
+    bodyPath = m_folder + headerName;
+    bodyPath.back() = 'b';
+    return true;
 }
 
 void NewsRetrieval::endGroup(bool nothingNew) {

@@ -224,6 +224,10 @@ Repair repairFolder(std::string_view folder, const std::unordered_set<std::strin
         result.changed = true;
     }
     for (int type = 1; type <= kHighestSortType; ++type) platform::deleteFile(util::indexPath(folder, type));
+    // What was repaired is on the disk before the journal entry goes.
+    syncPath(folderDirectory(folder));
+    syncPath(list, true);
+    syncPath(count, true);
     return result;
 }
 
@@ -316,9 +320,11 @@ std::string replayFolderRemoval(const Parsed& e, bool remove) {
     const std::string directory = e.get("dir");
     if (remove) {
         detail::removeDirectory(directory);
+        syncPath(".");
         return "recovered an interrupted removal of folder " + directory;
     }
     detail::emptyDirectory(directory);
+    syncPath(directory);
     return "recovered an interrupted emptying of folder " + directory;
 }
 
@@ -349,6 +355,8 @@ std::string replaySubSub(const Parsed& e) {
     if (out) util::writeAll(out.get(), names);
     out.reset();
     for (const std::string& folder : e.all("folder")) detail::removeDirectory(folder);
+    syncPath(e.get("names"), true);
+    syncPath(".");
     return "recovered an interrupted unsubscription from " + group;
 }
 
@@ -455,7 +463,6 @@ int replay(std::string& report) {
         else if (entry.operation == "subsub") report = replaySubSub(entry);
         else if (entry.operation == "append") report = replayAppend(entry);
         else if (entry.operation == "file") report = replayFiling(entry);
-        ::sync();  // what was repaired is on the disk before the entry goes
     }
     end();
     if (platform::fileSize(kJournalFile) > 0) return -1;

@@ -5,6 +5,7 @@
 #include "settings/gen.h"
 #include "store/torvakit.h"
 #include "ui/dialogs.h"
+#include "ui/helpviewer.h"
 #include "ui/virtuallist.h"
 
 #include <QApplication>
@@ -83,9 +84,15 @@ Tmainform::Tmainform(QWidget* parent)
 
 Tmainform::~Tmainform() = default;
 
-void Tmainform::useSettings(const Tgen* settings, const Tfoptsform* options) {
+void Tmainform::useSettings(Tgen* settings, Tfoptsform* options) {
+    if (m_settings) disconnect(m_settings, nullptr, this, nullptr);
     m_settings = settings;
     m_folderOptions = options;
+    if (!settings) return;
+    connect(settings, &Tgen::settingsApplied, this, [this] { applySettings(*m_settings); });
+    settings->showHelp = [] { ui::showHelp(); };
+    settings->showAbout = [settings] { ui::aboutBox(settings); };
+    settings->closeHelp = [] { ui::closeHelp(); };
 }
 
 void Tmainform::restoreGeometry() {
@@ -170,6 +177,9 @@ void Tmainform::showEvent(QShowEvent* event) {
     if (!m_lockFailed) {
         m_listReady = true;
         reloadList();
+        // A new user is asked for the account first; queued, so the main
+        // window is drawn beneath the dialog.
+        if (!m_ini.exists()) QTimer::singleShot(0, this, [this] { m_actions.general1->trigger(); });
     }
     emit firstShown();
 }
@@ -196,6 +206,7 @@ void Tmainform::closeEvent(QCloseEvent* event) {
     }
     m_closed = true;
     Timer1->stop();
+    ui::closeHelp();
     torvakit::CloseWinsock();
     torvakit::ApplicationUnlock();
     omail::WindowGeometry::write(m_ini, 'm', x(), y(), width(), height());

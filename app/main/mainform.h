@@ -31,6 +31,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class FindCommands;
+class ItemCommands;
 class Tenterstringform;
 class Tgen;
 class Tfoptsform;
@@ -72,7 +73,7 @@ public:
     const omail::IniFile& ini() const { return m_ini; }
     // The settings and folder options every window reads; without them
     // (tests) the built-in values are used.
-    void useSettings(const Tgen* settings, const Tfoptsform* options);
+    void useSettings(Tgen* settings, Tfoptsform* options);
     // Colours and font of the lists, from the settings.
     void applySettings(const Tgen& gen);
     const MainActions& actions() const { return m_actions; }
@@ -88,6 +89,11 @@ public:
     int mailFolderRow() const override;
     QString shownFolderName() const override;
     std::vector<std::string> personalFolders() const override;
+    void setPersonalFolders(const std::vector<std::string>& names) override;
+    void selectMailFolder(int row) override;
+    void selectNewsgroup(int row) override;
+    int newsgroupCount() const override;
+    void focusMailFolders() override;
     void reloadList() override;
     void statusRefresh() override;
     std::string currentBodyPath() override;
@@ -139,6 +145,7 @@ public:
     Tenterstringform* enterstringform = nullptr;
     Tqueryform* queryform = nullptr;
     MessageListModel* listModel() const { return m_model; }
+    ItemCommands* itemCommands() const { return m_items; }
 
 public slots:
     void emailmessages1Click();
@@ -172,6 +179,7 @@ private:
     void buildMenus();
     void buildPopups();
     void bindCommands();
+    void bindSettingsCommands();
     QToolButton* addButton(const char* name, const char* hint, int icon);
     // panes.cpp
     void buildPanes();
@@ -192,9 +200,10 @@ private:
     bool closingAllowed();
 
     MainActions m_actions;
-    const Tgen* m_settings = nullptr;
-    const Tfoptsform* m_folderOptions = nullptr;
+    Tgen* m_settings = nullptr;
+    Tfoptsform* m_folderOptions = nullptr;
     FindCommands* m_find = nullptr;
+    ItemCommands* m_items = nullptr;
     int m_currentItem = -1;
     int m_itemCount = -1;
     int m_sortType = kSortByDate;

@@ -185,6 +185,32 @@ std::vector<std::string> Tmainform::personalFolders() const {
     return names;
 }
 
+void Tmainform::setPersonalFolders(const std::vector<std::string>& names) {
+    folderbox->clear();
+    for (const std::string& name : names) folderbox->addItem(QString::fromLocal8Bit(name.data(), qsizetype(name.size())));
+    rebuildMailFolders();
+}
+
+void Tmainform::selectMailFolder(int row) {
+    m_switchingFolder = true;
+    newsbox->setCurrentRow(-1);
+    mailbox->setCurrentRow(row);
+    m_switchingFolder = false;
+    if (m_listReady) reloadList();
+}
+
+void Tmainform::selectNewsgroup(int row) {
+    m_switchingFolder = true;
+    mailbox->setCurrentRow(-1);
+    newsbox->setCurrentRow(row);
+    m_switchingFolder = false;
+    if (m_listReady) reloadList();
+}
+
+int Tmainform::newsgroupCount() const { return newsbox->count(); }
+
+void Tmainform::focusMailFolders() { mailbox->setFocus(); }
+
 void Tmainform::mailFolderChosen(int row) {
     if (m_switchingFolder || row < 0) return;
     m_switchingFolder = true;

@@ -65,7 +65,7 @@ int Tmoveform::pick(const QString& caption, const std::string& listFile, int bac
     pal.setColor(QPalette::Text, settingColour(normcol));
     listbox->setPalette(pal);
     listbox->setFocus();
-    return exec() == ui::kResultOk ? ui::kResultOk : ui::kResultCancel;
+    return ui::execDialog(*this);
 }
 
 Texpireform::Texpireform(QWidget* parent) : QDialog(parent) {
@@ -117,4 +117,4 @@ void Texpireform::olderClicked() {
     done(ui::kResultOk);
 }
 
-int Texpireform::ask() { return exec() == ui::kResultOk ? ui::kResultOk : ui::kResultCancel; }
+int Texpireform::ask() { return ui::execDialog(*this); }

@@ -63,7 +63,7 @@ std::string fontStyleLetters(const QFont& font) {
 }
 
 int Tgen::ask() {
-    const int result = exec();
+    const int result = ui::execDialog(*this);
     if (closeHelp) closeHelp();
     return result == ui::kResultOk ? ui::kResultOk : ui::kResultCancel;
 }
@@ -250,7 +250,7 @@ void Tfoptsform::okClicked() {
     done(ui::kResultOk);
 }
 
-int Tfoptsform::ask() { return exec() == ui::kResultOk ? ui::kResultOk : ui::kResultCancel; }
+int Tfoptsform::ask() { return ui::execDialog(*this); }
 
 QColor colorFromSetting(int value) {
     auto v = static_cast<unsigned>(value);

@@ -295,4 +295,4 @@ void Tcol::showEvent(QShowEvent* event) {
     okbtn->setFocus();
 }
 
-int Tcol::ask() { return exec() == ui::kResultOk ? ui::kResultOk : ui::kResultCancel; }
+int Tcol::ask() { return ui::execDialog(*this); }

@@ -24,6 +24,7 @@
 namespace {
 
 constexpr int kSampleHeight = 60;
+constexpr int kDialogWidth = 520;
 constexpr int kColourPanelWidth = 140;
 
 QLineEdit* field(QWidget* parent, const char* name) {
@@ -74,6 +75,7 @@ void Tgen::buildPages() {
     pages->addTab(buildAttachments(), "attachments");
     pages->addTab(buildAppearance(), "appearance");
     pages->addTab(buildMiscellaneous(), "miscellaneous");
+    setMinimumWidth(kDialogWidth);
     layout->addWidget(pages);
     layout->addLayout(okCancelRow(this, okbtn, cancelbtn));
     okbtn->setDefault(true);

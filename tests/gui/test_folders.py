@@ -158,6 +158,48 @@ def a_personal_folder_from_creation_to_deletion():
         remove(data)
 
 
+def list_colours_change_in_the_settings():
+    data = new_data_dir("colours")
+    make_folder(data, "in", 3, "U")
+    try:
+        with Session(data, "colours") as s:
+            s.wait_title(r"\(0/3\)$")
+            grey = colour_of_setting(12632256)
+            background = lambda: s.screenshot().pixel(300, LIST_ROW0_Y + 8 * LIST_ROW_H)
+            check(background() == grey, "the list starts grey")
+            menu(s, "s", 0)  # "&general"
+            gen = wait_window(s, r"^general settings$", "the settings dialog")
+            s.focus(gen)
+            s.key("ctrl+Tab", "ctrl+Tab", "ctrl+Tab")  # "appearance": its font button has the focus
+            s.key("Tab", "space")  # "colors"
+            col = wait_window(s, r"^colors$", "the colours dialog")
+            s.focus(col)
+            s.screenshot_png("colours-dialog")
+            s.key(*(["shift+Tab"] * 8), "space")  # from ok back to the background's "select"
+            chooser = wait_for(lambda: [w for w in s.windows() if w not in (s.window, gen, col)], 10,
+                               what="the colour chooser")[0]
+            s.focus(chooser)
+            s.screenshot_png("colour-chooser")
+            x, y, _, _ = s.window_geometry(chooser)
+            s.click(x + 53, y + 115)  # the basic red
+            s.click(x + 391, y + 381)  # "OK"
+            time.sleep(0.5)
+            s.focus(col)
+            s.key("Return")  # ok
+            wait_gone(s, r"^colors$", "the colours dialog")
+            s.focus(gen)
+            s.screenshot_png("settings-appearance")
+            s.key("Return")
+            wait_gone(s, r"^general settings$", "the settings dialog")
+            chosen = int(dict(ini_keys(data))["backcol"])
+            check(chosen != 12632256, "another background was stored")
+            s.focus()
+            wait_for(lambda: background() == colour_of_setting(chosen), 5, what="the list in the new colour")
+            s.screenshot_png("list-recoloured")
+    finally:
+        remove(data)
+
+
 def help_opens_from_the_toolbar():
     data = new_data_dir("help")
     try:
@@ -180,4 +222,5 @@ def help_opens_from_the_toolbar():
 
 
 if __name__ == "__main__":
-    run([first_start_asks_for_the_account, a_personal_folder_from_creation_to_deletion, help_opens_from_the_toolbar])
+    run([first_start_asks_for_the_account, a_personal_folder_from_creation_to_deletion, list_colours_change_in_the_settings,
+         help_opens_from_the_toolbar])

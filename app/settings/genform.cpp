@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -26,6 +27,17 @@ namespace {
 constexpr int kSampleHeight = 60;
 constexpr int kDialogWidth = 520;
 constexpr int kColourPanelWidth = 140;
+
+// The password shows '*' for each character, whatever the style's own
+// password character is.
+class StarPasswordStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter) return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 QLineEdit* field(QWidget* parent, const char* name) {
     auto* edit = new QLineEdit(parent);
@@ -110,6 +122,9 @@ QWidget* Tgen::buildAccount() {
     form->addRow("user name", duser = field(page, "duser"));
     form->addRow("password", dpass = field(page, "dpass"));
     dpass->setEchoMode(QLineEdit::Password);
+    auto* stars = new StarPasswordStyle;
+    stars->setParent(dpass);
+    dpass->setStyle(stars);
     dtime = new QComboBox(page);
     dtime->setObjectName("dtime");
     dtime->setEditable(true);

@@ -75,6 +75,7 @@ private slots:
     void findStartsAfterTheCurrentRowAndDoesNotWrap();
     void findReadsRowsAsTheRowReadersDo();
     void expiryDialogAndExpiry();
+    void expireAllNewsgroupsShowsEachGroupInTurn();
 
 private:
     struct Shown {
@@ -411,6 +412,35 @@ void FoldersTest::expiryDialogAndExpiry() {
     s.w.actions().expireselectedfolderorgroup1->trigger();
     QCOMPARE(countOf("BIN"), 0);
     QVERIFY(platform::findFiles("BIN", "*.om?").empty());
+}
+
+void FoldersTest::expireAllNewsgroupsShowsEachGroupInTurn() {
+    writeFile("subscr.dat", "alt.a:N0000001:0000000000:\r\nalt.b:N0000002:0000000000:\r\n");
+    writeFile("subscr.lst", "alt.a\r\nalt.b\r\n");
+    testsupport::addItem("N0000001", 1, "a@a.org", "read a", 'R');
+    testsupport::addItem("N0000001", 2, "a@a.org", "header a", 'O');
+    testsupport::addItem("N0000002", 3, "b@b.org", "read b", 'R');
+    Shown s;
+    int dialogs = 0;
+    auto expireRead = [&dialogs](QWidget* w) {
+        ++dialogs;
+        static_cast<Texpireform*>(w)->readbtn->click();
+    };
+    s.w.transfers().deliveryFlag = true;  // refused while the outbox is delivered
+    s.w.actions().expireallnewsgroups1->trigger();
+    s.w.transfers().deliveryFlag = false;
+    QCOMPARE(dialogs, 0);
+    QStringList shown;
+    connect(&s.w, &QWidget::windowTitleChanged, this, [&] { shown << s.w.shownFolderName(); });
+    onNextModal(expireRead);
+    s.w.actions().expireallnewsgroups1->trigger();
+    QCOMPARE(dialogs, 1);
+    QCOMPARE(countOf("N0000001"), 1);
+    QCOMPARE(countOf("N0000002"), 0);
+    QCOMPARE(countOf("BIN"), 2);
+    QVERIFY(shown.contains("alt.a") && shown.contains("alt.b"));
+    QCOMPARE(s.w.shownFolderName(), QString("alt.b"));  // the last group stays shown
+    QVERIFY(!s.w.mailFolderShown());
 }
 
 QTEST_MAIN(FoldersTest)

@@ -5,6 +5,7 @@
 // without omail.ini opens the general settings.
 #include "main/mainform.h"
 #include "settings/gen.h"
+#include "settings/mimeform.h"
 #include "support/tempdir.h"
 #include "ui/dialogs.h"
 #include "ui/qtloop.h"
@@ -64,6 +65,7 @@ private slots:
     void cancelReadsTheFileOrTheFallbackAgain();
     void coloursComeBackInTheirOrderAndReachTheLists();
     void folderOptionsWriteTheirKeysInOrder();
+    void mimeTypesAreEditedAndWrittenSorted();
     void aFirstStartWithoutSettingsOpensThem();
 
 private:
@@ -293,6 +295,43 @@ void SettingsDialogsTest::aFirstStartWithoutSettingsOpensThem() {
     QCOMPARE(shown.size(), 1);
     w.close();
     w.useSettings(nullptr, nullptr);
+}
+
+void SettingsDialogsTest::mimeTypesAreEditedAndWrittenSorted() {
+    writeFile("mimetype.txt", "text/plain txt\r\nimage/jpeg jpg jpeg\r\n");
+    omail::IniFile ini(m_dir->path());
+    Tgen gen(ini);
+    gen.setConfigDirectory(m_config->path());
+    gen.loadSettings();
+    auto entry = [](const QString& type, const QString& extensions, bool ok) {
+        onNextModal([=](QWidget* w) {
+            auto* form = qobject_cast<Tmimeform*>(w);
+            QVERIFY(form);
+            form->dtype->setText(type);
+            form->dext->setText(extensions);
+            (ok ? form->okbtn : form->cancelbtn)->click();
+        });
+    };
+    onNextModal([&](QWidget*) {
+        QCOMPARE(gen.mimelist->count(), 2);
+        QCOMPARE(gen.mimelist->item(0)->text(), QString("image/jpeg jpg jpeg"));
+        entry("", "png", true);  // a missing field keeps the entry dialog open
+        QTimer::singleShot(200, [&] {
+            if (auto* open = qobject_cast<Tmimeform*>(QApplication::activeModalWidget())) open->cancelbtn->click();
+        });
+        gen.mimeaddbtn->click();
+        QCOMPARE(m_boxes, QStringList({"missing field"}));
+        entry("image/png", " png  ", true);
+        gen.mimeaddbtn->click();
+        gen.mimelist->setCurrentRow(2);  // text/plain
+        entry("text/plain", "txt text", true);
+        gen.mimeeditbtn->click();
+        gen.mimelist->setCurrentRow(0);
+        gen.mimedelbtn->click();
+        gen.okbtn->click();
+    });
+    QCOMPARE(gen.ask(), ui::kResultOk);
+    QCOMPARE(QString::fromStdString(readFile("mimetype.txt")), QString("image/png png\r\ntext/plain txt text\r\n"));
 }
 
 QTEST_MAIN(SettingsDialogsTest)

@@ -17,6 +17,16 @@
 namespace {
 constexpr int kWastebasketRow = 3;
 constexpr const char* kWastebasketName = "bin";
+constexpr int kOutboxRow = 1;
+constexpr int kViewHeaderMode = 0;
+constexpr int kEditHeaderMode = 1;
+constexpr int kEditBodyMode = 3;
+
+std::string headerOf(const std::string& bodyPath) {
+    std::string header = bodyPath;
+    if (!header.empty()) header.back() = 'h';
+    return header;
+}
 }  // namespace
 
 ItemCommands::ItemCommands(MainHost& host, QWidget* dialogParent)
@@ -151,4 +161,57 @@ void ItemCommands::expireallnewsgroups1Click() {
         m_host.reloadList();
     }
     transfer::dropIndices(destination);
+}
+
+void ItemCommands::selecteditemheader1Click() {
+    if (!m_headerDialog || m_host.currentItem() < 0) return;
+    const bool outbox = m_host.mailFolderShown() && m_host.mailFolderRow() == kOutboxRow;
+    if (outbox && m_host.transfers().deliveryFlag) return;
+    const std::string body = m_host.currentBodyPath();
+    if (!body.empty()) m_headerDialog(kViewHeaderMode, headerOf(body));
+}
+
+void ItemCommands::editselecteditembodyinoutbox1Click() {
+    if (!m_headerDialog || !m_host.mailFolderShown() || m_host.mailFolderRow() != kOutboxRow) return;
+    if (m_host.currentItem() < 0 || m_host.transfers().deliveryFlag) return;
+    const std::string body = m_host.currentBodyPath();
+    if (!body.empty()) m_headerDialog(kEditBodyMode, body);
+}
+
+void ItemCommands::editselecteditemheaderinoutbox1Click() {
+    if (!m_headerDialog || !m_host.mailFolderShown() || m_host.mailFolderRow() != kOutboxRow) return;
+    if (m_host.currentItem() < 0 || m_host.transfers().deliveryFlag) return;
+    const std::string body = m_host.currentBodyPath();
+    if (body.empty() || m_headerDialog(kEditHeaderMode, headerOf(body)) != ui::kResultOk) return;
+    refileOutboxItem(body);
+}
+
+void ItemCommands::refileOutboxItem(const std::string& bodyPath) {
+    const std::string header = headerOf(bodyPath);
+    const std::string folder = bodyPath.substr(0, bodyPath.find_last_of('/') + 1);
+    const std::string dataDir = m_host.dataDirectory() + "/";
+    const std::string name = header.substr(folder.size());
+    const int sortType = m_host.sortType();
+    // The move below leaves a list of its own in the data directory; one
+    // that is there already is not ours to delete.
+    if (platform::fileExists(dataDir + std::string(transfer::kListName))) {
+        m_host.reloadList();
+        return;
+    }
+    ui::WaitCursor wait;
+    const int status = torvakit::GetListStatus(folder, m_host.currentItem(), sortType);
+    // The record leaves the list with its files, which then come straight
+    // back: the list keeps no record of the old header.
+    std::vector<int32_t> one{1, m_host.currentItem()};
+    if (status != 0 && torvakit::MoveItems(folder, dataDir, sortType, one) == 1) {
+        platform::deleteFile(dataDir + std::string(transfer::kListName));
+        platform::deleteFile(dataDir + std::string(transfer::kCountName));
+        const std::string movedBody = dataDir + name.substr(0, name.size() - 1) + "b";
+        if (platform::fileExists(movedBody)) torvakit::moveoverfile(movedBody, bodyPath);
+        if (platform::fileExists(dataDir + name)) torvakit::moveoverfile(dataDir + name, header);
+        torvakit::AppendToList(header, bodyPath, folder + std::string(transfer::kListName),
+                               folder + std::string(transfer::kCountName), static_cast<char>(status));
+    }
+    transfer::dropIndices(folder);
+    m_host.reloadList();
 }

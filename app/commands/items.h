@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <string>
 
 class MainHost;
@@ -31,6 +32,18 @@ public:
     void expireselectedfolderorgroup1Click();
     void expireallnewsgroups1Click();
 
+    // The item header dialog: shows the file in a mode (0 view header,
+    // 1 edit header, 3 edit body) and returns 1 when it saved the file.
+    using HeaderDialog = std::function<int(int mode, const std::string& path)>;
+    void setHeaderDialog(HeaderDialog dialog) { m_headerDialog = std::move(dialog); }
+    bool hasHeaderDialog() const { return bool(m_headerDialog); }
+    void selecteditemheader1Click();
+    void editselecteditemheaderinoutbox1Click();
+    void editselecteditembodyinoutbox1Click();
+    // After the header of an outbox item was edited: its record is built
+    // again from the header, at the end of the list, with its old status.
+    void refileOutboxItem(const std::string& bodyPath);
+
     Tmoveform& moveForm() { return *m_moveform; }
     Texpireform& expireForm() { return *m_expireform; }
 
@@ -48,4 +61,5 @@ private:
     MainHost& m_host;
     Tmoveform* m_moveform;
     Texpireform* m_expireform;
+    HeaderDialog m_headerDialog;
 };

@@ -19,6 +19,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -146,6 +147,9 @@ public:
     Tqueryform* queryform = nullptr;
     MessageListModel* listModel() const { return m_model; }
     ItemCommands* itemCommands() const { return m_items; }
+    // The item header dialog (mode, file; 1 when it saved): "selected item
+    // &header" and the outbox edits run through it once it is given.
+    void useHeaderDialog(std::function<int(int mode, const std::string& path)> dialog);
 
 public slots:
     void emailmessages1Click();

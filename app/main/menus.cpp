@@ -364,3 +364,13 @@ void Tmainform::bindSettingsCommands() {
     help->setEnabled(true);
     connect(help, &QToolButton::clicked, this, [] { ui::showHelp(); });
 }
+
+void Tmainform::useHeaderDialog(std::function<int(int mode, const std::string& path)> dialog) {
+    const bool first = !m_items->hasHeaderDialog();
+    m_items->setHeaderDialog(std::move(dialog));
+    if (!first) return;
+    const MainActions& a = m_actions;
+    bindAction(a.selecteditemheader1, m_items, &ItemCommands::selecteditemheader1Click);
+    bindAction(a.editselecteditemheaderinoutbox1, m_items, &ItemCommands::editselecteditemheaderinoutbox1Click);
+    bindAction(a.editselecteditembodyinoutbox1, m_items, &ItemCommands::editselecteditembodyinoutbox1Click);
+}

@@ -76,6 +76,7 @@ private slots:
     void findReadsRowsAsTheRowReadersDo();
     void expiryDialogAndExpiry();
     void expireAllNewsgroupsShowsEachGroupInTurn();
+    void anEditedOutboxHeaderRebuildsItsRecordAtTheEnd();
 
 private:
     struct Shown {
@@ -441,6 +442,58 @@ void FoldersTest::expireAllNewsgroupsShowsEachGroupInTurn() {
     QVERIFY(shown.contains("alt.a") && shown.contains("alt.b"));
     QCOMPARE(s.w.shownFolderName(), QString("alt.b"));  // the last group stays shown
     QVERIFY(!s.w.mailFolderShown());
+}
+
+void FoldersTest::anEditedOutboxHeaderRebuildsItsRecordAtTheEnd() {
+    for (int i = 1; i <= 3; ++i) testsupport::addItem("OUT", i, "me@a.org", "draft " + std::to_string(i), 'U');
+    torvakit::SetListStatus("OUT/", 0, 1, 'R');  // no index yet: the first record
+    Shown s;
+    QVERIFY(!s.w.actions().editselecteditemheaderinoutbox1->isEnabled());  // no dialog yet
+    std::vector<std::pair<int, std::string>> opened;
+    int answer = ui::kResultOk;
+    s.w.useHeaderDialog([&](int mode, const std::string& path) {
+        opened.emplace_back(mode, path);
+        if (mode == 1 && answer == ui::kResultOk)
+            writeFile(platform::resolvePath(path), "To: new@b.org\r\nFrom: me@a.org\r\nSubject: edited\r\nDate: Sat, 1 Dec 2001 10:00:00 +0000\r\n");
+        return answer;
+    });
+    // Only in the outbox.
+    s.selectRows({0});
+    s.w.actions().editselecteditemheaderinoutbox1->trigger();
+    QVERIFY(opened.empty());
+    s.w.selectMailFolder(1);
+    s.selectRows({0});  // date order: item 1
+    answer = ui::kResultCancel;
+    s.w.actions().editselecteditemheaderinoutbox1->trigger();
+    QCOMPARE(opened.size(), size_t(1));
+    QCOMPARE(opened[0].first, 1);
+    QVERIFY(QString::fromStdString(opened[0].second).endsWith("N0000001.omh"));
+    QCOMPARE(QString::fromStdString(readFile("OUT/n.lst")).count("draft 1"), 1);  // cancel changes nothing
+
+    answer = ui::kResultOk;
+    s.selectRows({0});
+    s.w.actions().editselecteditemheaderinoutbox1->trigger();
+    const QStringList lines = QString::fromStdString(readFile("OUT/n.lst")).split("\r\n");
+    QCOMPARE(lines.size(), 3 * 9 + 1);
+    QCOMPARE(lines[18], QString("N0000001.omh"));  // at the end, rebuilt from the edited header
+    QCOMPARE(lines[19], QString("R"));             // with its status
+    QCOMPARE(lines[21], QString("new@b.org"));
+    QCOMPARE(lines[22], QString("edited"));
+    QCOMPARE(lines[0], QString("N0000002.omh"));
+    QCOMPARE(countOf("OUT"), 3);
+    QVERIFY(platform::fileExists("OUT/N0000001.omb") && platform::fileExists("OUT/N0000001.omh"));
+    QVERIFY(!std::filesystem::exists("n.lst") && !std::filesystem::exists("N0000001.omh"));
+    QCOMPARE(s.w.itemCount(), 3);
+
+    // The header view and the body edit open the item's own files.
+    s.selectRows({2});
+    s.w.actions().selecteditemheader1->trigger();
+    s.selectRows({2});
+    s.w.actions().editselecteditembodyinoutbox1->trigger();
+    QCOMPARE(opened.size(), size_t(4));
+    QCOMPARE(opened[2].first, 0);
+    QCOMPARE(opened[3].first, 3);
+    QVERIFY(QString::fromStdString(opened[3].second).endsWith(".omb"));
 }
 
 QTEST_MAIN(FoldersTest)

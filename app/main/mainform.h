@@ -2,7 +2,7 @@
 // status bar and menus. It takes the data-directory lock when it is created
 // and gives it back when it closes. The transfers run through the transfer
 // machinery it owns; the window shows what they report. Command families
-// (find, and the folder and item commands to come) get the MainHost side of
+// (find, personal folders, item commands) get the MainHost side of
 // it and the actions they serve.
 //
 // The code is split by what it builds: menus.cpp (menus, pop-ups, toolbar

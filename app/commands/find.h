@@ -7,7 +7,14 @@
 #include <QObject>
 #include <QString>
 
+#include <string>
+
 class MainHost;
+
+// The first row from `from` up to count - 1, in the folder's display order
+// for the sort type, whose record line (3 author, 5 subject), in upper
+// case, holds the upper-case pattern; -1 when none does.
+int findRow(const std::string& folder, int sortType, int line, const std::string& pattern, int from, int count);
 
 inline constexpr const char* kFindPrompt = "enter text to find";
 inline constexpr const char* kNoMatch = "no match found";

@@ -7,6 +7,7 @@
 #include "settings/gen.h"
 #include "store/torvakit.h"
 #include "ui/dialogs.h"
+#include "ui/helpviewer.h"
 #include "ui/virtuallist.h"
 
 #include <QApplication>
@@ -89,9 +90,15 @@ Tmainform::Tmainform(QWidget* parent)
 
 Tmainform::~Tmainform() = default;
 
-void Tmainform::useSettings(const Tgen* settings, const Tfoptsform* options) {
+void Tmainform::useSettings(Tgen* settings, Tfoptsform* options) {
+    if (m_settings) disconnect(m_settings, nullptr, this, nullptr);
     m_settings = settings;
     m_folderOptions = options;
+    if (!settings) return;
+    connect(settings, &Tgen::settingsApplied, this, [this] { applySettings(*m_settings); });
+    settings->showHelp = [] { ui::showHelp(); };
+    settings->showAbout = [settings] { ui::aboutBox(settings); };
+    settings->closeHelp = [] { ui::closeHelp(); };
 }
 
 void Tmainform::restoreGeometry() {
@@ -181,6 +188,9 @@ void Tmainform::showEvent(QShowEvent* event) {
         m_listReady = true;
         reloadList();
         if (!m_recoveryReport.empty()) showStatusText(QString::fromStdString(m_recoveryReport));
+        // A new user is asked for the account first; queued, so the main
+        // window is drawn beneath the dialog.
+        if (!m_ini.exists()) QTimer::singleShot(0, this, [this] { m_actions.general1->trigger(); });
     }
     emit firstShown();
 }
@@ -207,6 +217,7 @@ void Tmainform::closeEvent(QCloseEvent* event) {
     }
     m_closed = true;
     Timer1->stop();
+    ui::closeHelp();
     torvakit::CloseWinsock();
     torvakit::ApplicationUnlock();
     omail::WindowGeometry::write(m_ini, 'm', x(), y(), width(), height());

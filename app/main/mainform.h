@@ -2,7 +2,7 @@
 // status bar and menus. It takes the data-directory lock when it is created
 // and gives it back when it closes. The transfers run through the transfer
 // machinery it owns; the window shows what they report. Command families
-// (find, and the folder and item commands to come) get the MainHost side of
+// (find, personal folders, item commands) get the MainHost side of
 // it and the actions they serve.
 //
 // The code is split by what it builds: menus.cpp (menus, pop-ups, toolbar
@@ -33,6 +33,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class FindCommands;
+class ItemCommands;
 class Tenterstringform;
 class Tgen;
 class Tnewsgrpform;
@@ -76,7 +77,7 @@ public:
     const omail::IniFile& ini() const { return m_ini; }
     // The settings and folder options every window reads; without them
     // (tests) the built-in values are used.
-    void useSettings(const Tgen* settings, const Tfoptsform* options);
+    void useSettings(Tgen* settings, Tfoptsform* options);
     // Colours and font of the lists, from the settings.
     void applySettings(const Tgen& gen);
     const MainActions& actions() const { return m_actions; }
@@ -92,6 +93,11 @@ public:
     int mailFolderRow() const override;
     QString shownFolderName() const override;
     std::vector<std::string> personalFolders() const override;
+    void setPersonalFolders(const std::vector<std::string>& names) override;
+    void selectMailFolder(int row) override;
+    void selectNewsgroup(int row) override;
+    int newsgroupCount() const override;
+    void focusMailFolders() override;
     void reloadList() override;
     void statusRefresh() override;
     std::string currentBodyPath() override;
@@ -145,6 +151,10 @@ public:
     Tenterstringform* enterstringform = nullptr;
     Tqueryform* queryform = nullptr;
     MessageListModel* listModel() const { return m_model; }
+    ItemCommands* itemCommands() const { return m_items; }
+    // The item header dialog (mode, file; 1 when it saved): "selected item
+    // &header" and the outbox edits run through it once it is given.
+    void useHeaderDialog(std::function<int(int mode, const std::string& path)> dialog);
 
 public slots:
     void emailmessages1Click();
@@ -175,11 +185,10 @@ private:
     bool askPassword(std::string_view caption, std::string& text) override;
     void setDefaultCursor() override;
     void mailRetrievalEnded() override;
-    // transfer::NewsHost (panes.cpp)
-    int newsgroupCount() const override;
+    // transfer::NewsHost (panes.cpp; newsgroupCount and selectNewsgroup
+    // serve MainHost as well)
     std::string newsgroupName(int row) const override;
     int selectedNewsgroup() const override;
-    void selectNewsgroup(int row) override;
     int listSortType() const override { return m_sortType; }
     int listItemCount() const override { return m_itemCount; }
     int listCurrentRow() const override { return m_currentItem; }
@@ -194,6 +203,7 @@ private:
     void buildPopups();
     void bindCommands();
     void bindNewsCommands();
+    void bindSettingsCommands();
     QToolButton* addButton(const char* name, const char* hint, int icon);
     // panes.cpp
     void buildPanes();
@@ -214,11 +224,12 @@ private:
     bool closingAllowed();
 
     MainActions m_actions;
-    const Tgen* m_settings = nullptr;
-    const Tfoptsform* m_folderOptions = nullptr;
+    Tgen* m_settings = nullptr;
+    Tfoptsform* m_folderOptions = nullptr;
     FindCommands* m_find = nullptr;
     std::function<void(int row)> m_newsViewer;
     Tnewsgrpform* m_newsgroups = nullptr;  // made on first use
+    ItemCommands* m_items = nullptr;
     int m_currentItem = -1;
     int m_itemCount = -1;
     int m_sortType = kSortByDate;

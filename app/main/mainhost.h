@@ -45,6 +45,15 @@ public:
     virtual QString shownFolderName() const = 0;
     // Personal folder names in their sorted order.
     virtual std::vector<std::string> personalFolders() const = 0;
+    // Replaces the personal folder names (kept sorted) and refills the mail
+    // folder pane; "folders.lst" is the caller's to write.
+    virtual void setPersonalFolders(const std::vector<std::string>& names) = 0;
+    // Shows the mail folder or newsgroup at a pane position (clearing the
+    // other pane's selection) and reloads the list.
+    virtual void selectMailFolder(int row) = 0;
+    virtual void selectNewsgroup(int row) = 0;
+    virtual int newsgroupCount() const = 0;
+    virtual void focusMailFolders() = 0;
 
     // Re-reads the shown folder and redraws the list.
     virtual void reloadList() = 0;

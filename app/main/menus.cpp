@@ -1,8 +1,12 @@
 // The main menu, the pop-up menus and the toolbar, each built from a table.
 #include "commands/find.h"
+#include "commands/folders.h"
+#include "commands/items.h"
 #include "main/mainform.h"
 #include "news/newsgrpform.h"
 #include "ui/dialogs.h"
+#include "ui/helpviewer.h"
+#include "settings/gen.h"
 #include "ui/virtuallist.h"
 
 #include <QAbstractScrollArea>
@@ -314,9 +318,7 @@ void Tmainform::bindCommands() {
     bindAction(a.canceldeliverorretrieve1, this, &Tmainform::canceldeliveryorretrieve1Click);
     bindAction(a.exitorrindelmail1, this, &QWidget::close);
     bindAction(a.retrieveemailmessages1, this, &Tmainform::emailmessages1Click);
-    bindAction(a.aboutorrindelmail1, this, [this] {
-        ui::informationBox(this, "orrindel mail\nmail and news for people who live in them");
-    });
+    bindSettingsCommands();
     connect(a.toolbar1, &QAction::toggled, Panel1, &QWidget::setVisible);
     connect(a.statusbar1, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
     connect(a.sortbystatus1, &QAction::triggered, this, &Tmainform::sortbystatus1Click);
@@ -332,8 +334,50 @@ void Tmainform::bindCommands() {
     bindAction(a.findinsubject1, m_find, &FindCommands::findinsubject1Click);
     bindAction(a.findauthor1, m_find, &FindCommands::findauthor1Click);
     bindAction(a.findagain1, m_find, &FindCommands::findagain1Click);
+
+    auto* folders = new FolderCommands(*this, this);
+    bindAction(a.create1, folders, &FolderCommands::create1Click);
+    bindAction(a.renameselected1, folders, &FolderCommands::renameselected1Click);
+    bindAction(a.deleteselected1, folders, &FolderCommands::deleteselected1Click);
+
+    m_items = new ItemCommands(*this, this);
+    bindAction(a.moveselecteditemstofolder1, m_items, &ItemCommands::moveselecteditemstofolder1Click);
+    bindAction(a.moveallitemstofolder1, m_items, &ItemCommands::moveallitemstofolder1Click);
+    bindAction(a.deleteselecteditems1, m_items, &ItemCommands::deleteselecteditems1Click);
+    bindAction(a.deleteallitems1, m_items, &ItemCommands::deleteallitems1Click);
+    bindAction(a.highlightselecteditems1, m_items, &ItemCommands::highlightselecteditems1Click);
+    bindAction(a.unhighlightselecteditems1, m_items, &ItemCommands::unhighlightselecteditems1Click);
+    bindAction(a.expireselectedfolderorgroup1, m_items, &ItemCommands::expireselectedfolderorgroup1Click);
+    bindAction(a.expireallnewsgroups1, m_items, &ItemCommands::expireallnewsgroups1Click);
     bindNewsCommands();
 }
+
+// The settings dialogs, help and about.
+void Tmainform::bindSettingsCommands() {
+    const MainActions& a = m_actions;
+    bindAction(a.general1, this, [this] {
+        if (m_settings) m_settings->ask();
+    });
+    bindAction(a.options1, this, [this] {
+        if (m_folderOptions) m_folderOptions->ask();
+    });
+    bindAction(a.orrindelmailhelp1, this, [] { ui::showHelp(); });
+    bindAction(a.aboutorrindelmail1, this, [this] { ui::aboutBox(this); });
+    auto* help = Panel1->findChild<QToolButton*>("helpbtn");
+    help->setEnabled(true);
+    connect(help, &QToolButton::clicked, this, [] { ui::showHelp(); });
+}
+
+void Tmainform::useHeaderDialog(std::function<int(int mode, const std::string& path)> dialog) {
+    const bool first = !m_items->hasHeaderDialog();
+    m_items->setHeaderDialog(std::move(dialog));
+    if (!first) return;
+    const MainActions& a = m_actions;
+    bindAction(a.selecteditemheader1, m_items, &ItemCommands::selecteditemheader1Click);
+    bindAction(a.editselecteditemheaderinoutbox1, m_items, &ItemCommands::editselecteditemheaderinoutbox1Click);
+    bindAction(a.editselecteditembodyinoutbox1, m_items, &ItemCommands::editselecteditembodyinoutbox1Click);
+}
+
 
 void Tmainform::bindNewsCommands() {
     const MainActions& a = m_actions;

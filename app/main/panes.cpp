@@ -186,6 +186,32 @@ std::vector<std::string> Tmainform::personalFolders() const {
     return names;
 }
 
+void Tmainform::setPersonalFolders(const std::vector<std::string>& names) {
+    folderbox->clear();
+    for (const std::string& name : names) folderbox->addItem(QString::fromLocal8Bit(name.data(), qsizetype(name.size())));
+    rebuildMailFolders();
+}
+
+void Tmainform::selectMailFolder(int row) {
+    m_switchingFolder = true;
+    newsbox->setCurrentRow(-1);
+    mailbox->setCurrentRow(row);
+    m_switchingFolder = false;
+    if (m_listReady) reloadList();
+}
+
+void Tmainform::selectNewsgroup(int row) {
+    m_switchingFolder = true;
+    mailbox->setCurrentRow(-1);
+    newsbox->setCurrentRow(row);
+    m_switchingFolder = false;
+    if (m_listReady) reloadList();
+}
+
+int Tmainform::newsgroupCount() const { return newsbox->count(); }
+
+void Tmainform::focusMailFolders() { mailbox->setFocus(); }
+
 void Tmainform::mailFolderChosen(int row) {
     if (m_switchingFolder || row < 0) return;
     m_switchingFolder = true;
@@ -223,22 +249,12 @@ std::string Tmainform::folderPath() {
 // The newsgroup pane and the list as the news retrieval sees them
 // ---------------------------------------------------------------------------
 
-int Tmainform::newsgroupCount() const { return newsbox->count(); }
-
 std::string Tmainform::newsgroupName(int row) const {
     QListWidgetItem* item = newsbox->item(row);
     return item ? item->text().toLocal8Bit().toStdString() : std::string();
 }
 
 int Tmainform::selectedNewsgroup() const { return newsbox->currentRow(); }
-
-void Tmainform::selectNewsgroup(int row) {
-    m_switchingFolder = true;
-    mailbox->setCurrentRow(-1);
-    newsbox->setCurrentRow(row);
-    m_switchingFolder = false;
-    reloadList();
-}
 
 std::vector<int> Tmainform::listSelectedRows() const { return databox->selectedRowList(); }
 

@@ -3,6 +3,7 @@
 #include "platform/fsys.h"
 #include "platform/profile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <utility>
@@ -84,6 +85,16 @@ const std::vector<SettingKey>& settingKeys() {
     };
     return keys;
 }
+
+// The order in which the settings dialog writes the keys: a new omail.ini
+// lists them so.
+constexpr const char* kSaveOrder[] = {
+    "rname",   "email",   "reply",   "org",     "smtp",    "pop",     "nntp",     "user",    "pass",    "timez",
+    "timei",   "sigfile", "asize",   "hlimit",  "fontnam", "fontstl", "fontsiz",  "backcol", "normcol", "unredcol",
+    "headcol", "readcol", "highcol", "markcol", "seltcol", "xnoarc",  "autodlv", "enctyp",
+    // Keys of our own, after the ones every installation has.
+    "popsec",  "smtpsec", "nntpsec", "smtpuser", "smtppass", "newsuser", "newspass",
+};
 
 constexpr std::pair<const char*, int FolderOptions::*> kFolderOptionKeys[] = {
     {"rfrom", &FolderOptions::rfrom}, {"rrecip", &FolderOptions::rrecip}, {"sfrom", &FolderOptions::sfrom},
@@ -167,7 +178,10 @@ void GeneralSettings::loadFallback(const std::string& configDirectory) {
 }
 
 void GeneralSettings::save(const IniFile& ini) const {
-    for (const SettingKey& k : settingKeys()) {
+    for (const char* name : kSaveOrder) {
+        const SettingKey& k =
+            *std::find_if(settingKeys().begin(), settingKeys().end(),
+                          [name](const SettingKey& key) { return std::string_view(key.name) == name; });
         if (k.text)
             ini.writeString(k.name, this->*k.text);
         else

@@ -1,6 +1,7 @@
 #include "ui/dialogs.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 
 namespace ui {
@@ -8,6 +9,7 @@ namespace {
 std::function<void(const QString&)> g_informationHook;
 std::function<int(const QString&)> g_questionHook;
 std::function<int(const QString&, QString&)> g_entryHook;
+std::function<int(QDialog&)> g_dialogHook;
 }  // namespace
 
 void informationBox(QWidget* parent, const QString& text) {
@@ -28,6 +30,14 @@ int questionBox(QWidget* parent, const QString& text) {
 void setInformationHook(std::function<void(const QString&)> hook) { g_informationHook = std::move(hook); }
 void setQuestionHook(std::function<int(const QString&)> hook) { g_questionHook = std::move(hook); }
 void setEntryHook(std::function<int(const QString&, QString&)> hook) { g_entryHook = std::move(hook); }
+void setDialogHook(std::function<int(QDialog&)> hook) { g_dialogHook = std::move(hook); }
+
+int execDialog(QDialog& dialog) {
+    const int result = g_dialogHook ? g_dialogHook(dialog) : dialog.exec();
+    // Closing by the window frame counts as cancel.
+    return result == kResultOk ? kResultOk : kResultCancel;
+}
+
 const std::function<int(const QString&)>& questionHook() { return g_questionHook; }
 const std::function<int(const QString&, QString&)>& entryHook() { return g_entryHook; }
 

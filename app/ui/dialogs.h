@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 namespace ui {
@@ -25,6 +26,12 @@ void setQuestionHook(std::function<int(const QString&)> hook);
 // The one-line entry: the hook gets the caption, fills the text and returns
 // the dialog result.
 void setEntryHook(std::function<int(const QString& caption, QString& text)> hook);
+
+// The program's own modal dialogs (settings, pickers): while set, showing
+// one calls the hook with it instead, and the hook's result is the dialog's.
+void setDialogHook(std::function<int(QDialog& dialog)> hook);
+// Shows the dialog modally, or hands it to the hook; 1 or 2.
+int execDialog(QDialog& dialog);
 
 // The hooks in force (empty when none), for the program's own prompts.
 const std::function<int(const QString&)>& questionHook();

@@ -141,6 +141,10 @@ void Tmainform::mailRetrievalEnded() {
     if (mailFolderShown()) reloadList();
 }
 
+void Tmainform::outboxChanged() {
+    if (mailFolderShown()) reloadList();
+}
+
 const omail::GeneralSettings& Tmainform::settings() const {
     return m_settings ? *m_settings : defaultSettings();
 }

@@ -30,6 +30,7 @@ class QSplitter;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class ComposeCommands;
 class FindCommands;
 class Tenterstringform;
 class Tgen;
@@ -76,6 +77,8 @@ public:
     // Colours and font of the lists, from the settings.
     void applySettings(const Tgen& gen);
     const MainActions& actions() const { return m_actions; }
+    // The compose, deliver and address book commands.
+    ComposeCommands& composeCommands() { return *m_compose; }
 
     // MainHost
     QWidget* window() override { return this; }
@@ -166,6 +169,7 @@ private:
     bool askPassword(std::string_view caption, std::string& text) override;
     void setDefaultCursor() override;
     void mailRetrievalEnded() override;
+    void outboxChanged() override;
 
     // menus.cpp
     void buildToolbar();
@@ -195,6 +199,7 @@ private:
     const Tgen* m_settings = nullptr;
     const Tfoptsform* m_folderOptions = nullptr;
     FindCommands* m_find = nullptr;
+    ComposeCommands* m_compose = nullptr;
     int m_currentItem = -1;
     int m_itemCount = -1;
     int m_sortType = kSortByDate;

@@ -1,5 +1,6 @@
 // The main menu, the pop-up menus and the toolbar, each built from a table.
 #include "commands/find.h"
+#include "compose/composecommands.h"
 #include "main/mainform.h"
 #include "ui/dialogs.h"
 #include "ui/virtuallist.h"
@@ -330,4 +331,16 @@ void Tmainform::bindCommands() {
     bindAction(a.findinsubject1, m_find, &FindCommands::findinsubject1Click);
     bindAction(a.findauthor1, m_find, &FindCommands::findauthor1Click);
     bindAction(a.findagain1, m_find, &FindCommands::findagain1Click);
+
+    m_compose = new ComposeCommands(*this, this);
+    bindAction(a.newemailmessage1, m_compose, &ComposeCommands::newemailmessage1Click);
+    bindAction(a.replytoselecteditemviaemail1, m_compose, &ComposeCommands::replytoselecteditemviaemail1Click);
+    bindAction(a.newnewsarticle1, m_compose, &ComposeCommands::newnewsarticle1Click);
+    bindAction(a.followupselecteditemviausenet1, m_compose, &ComposeCommands::followupselecteditemviausenet1Click);
+    bindAction(a.forwardselecteditem1, m_compose, &ComposeCommands::forwardselecteditem1Click);
+    bindAction(a.recomposeselecteditem1, m_compose, &ComposeCommands::recomposeselecteditem1Click);
+    bindAction(a.sendemailmessagesinoutbox1, m_compose, &ComposeCommands::sendemailmessagesinoutbox1Click);
+    bindAction(a.postnewsarticlesinoutbox1, m_compose, &ComposeCommands::postnewsarticlesinoutbox1Click);
+    bindAction(a.deliverallitemsinoutbox1, m_compose, &ComposeCommands::deliverallitemsinoutbox1Click);
+    bindAction(a.addressbook1, m_compose, &ComposeCommands::addressbook1Click);
 }

@@ -216,6 +216,7 @@ std::string decodeWords(std::string_view value) {
 
 bool declareUtf8(const std::string& headerPath, bool declareBody) {
     std::string text;
+    if (!platform::fileExists(headerPath)) return false;
     {
         std::ifstream in(platform::resolvePath(headerPath), std::ios::binary);
         if (!in) return false;

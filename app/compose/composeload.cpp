@@ -4,6 +4,7 @@
 #include "compose/mailform.h"
 
 #include "main/mainhost.h"
+#include "platform/fsys.h"
 #include "store/torvakit.h"
 #include "ui/dialogs.h"
 
@@ -61,6 +62,24 @@ QString withTemplateExtension(const QString& path) {
     return QFileInfo(path).suffix().isEmpty() ? path + compose::kTemplateExtension : path;
 }
 
+// The whole Newsgroups value of an item's header, or empty.
+std::string newsgroupsOf(const std::string& bodyPath) {
+    QString header = QString::fromStdString(bodyPath);
+    if (header.isEmpty()) return {};
+    header[header.size() - 1] = 'h';
+    QFile file(QString::fromStdString(platform::resolvePath(header.toStdString())));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    while (!file.atEnd()) {
+        std::string line = file.readLine().toStdString();
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (int n = torvakit::headercompare(line, "Newsgroups:")) {
+            std::string value = line.substr(static_cast<size_t>(n));
+            return value.empty() || value.front() != ' ' ? value : value.substr(1);
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 using namespace compose;
@@ -113,7 +132,9 @@ void Tmailform::loadRecompose(int type) {
     const std::string source = m_source.toStdString();
     std::string from, recipient, subject, cc, replyTo, date, id;
     torvakit::GetHeaderFields(source, from, recipient, subject, cc, replyTo, date, id, kFieldLimit, 1);
-    dto->setText(headerText(recipient));
+    // Every group an article went to, not only the first.
+    const std::string groups = newsgroupsOf(source);
+    dto->setText(headerText(groups.empty() ? recipient : groups));
     dsub->setText(headerText(subject));
     dcc->setText(headerText(cc));
     drep->setText(headerText(replyTo));

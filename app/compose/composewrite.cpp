@@ -27,6 +27,8 @@ constexpr std::string_view kNumberFile = "omail.dat";
 constexpr std::string_view kScratch = "OMAIL.TMP";
 
 std::string readAll(const std::string& path, bool& exists) {
+    exists = false;
+    if (!platform::fileExists(path)) return {};
     std::ifstream in(platform::resolvePath(path), std::ios::binary);
     exists = bool(in);
     return exists ? std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) : std::string();
@@ -87,7 +89,7 @@ bool Tmailform::checkFields() {
     const char* problem = nullptr;
     if (dto->text().isEmpty()) problem = kMissingRecipient;
     else if (dsub->text().isEmpty()) problem = kMissingSubject;
-    else if (memo->document()->isEmpty()) problem = kMissingBody;
+    else if (memo->toPlainText().isEmpty()) problem = kMissingBody;
     else if (!datt->text().isEmpty()) {
         // An attachment that cannot be read would leave a text item
         // announcing parts that do not exist.

@@ -3,6 +3,7 @@
 #include "ui/dialogs.h"
 
 #include <QFile>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,6 +85,8 @@ Taddrbookform::Taddrbookform(QString dataDirectory, QWidget* parent) : QDialog(p
     auto* layout = new QVBoxLayout(this);
     addrlist = new QListWidget(this);
     addrlist->setObjectName("addrlist");
+    // The name column lines up only in a fixed-pitch font.
+    addrlist->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout->addWidget(addrlist, 1);
 
     auto* fields = new QGridLayout;

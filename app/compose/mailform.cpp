@@ -91,6 +91,7 @@ Tmailform::~Tmailform() {
 }
 
 void Tmailform::restorePlace() {
+    resize(kDesignedWidth, kDesignedHeight);
     omail::restoreWindowPlace(this, omail::IniFile(m_host.dataDirectory()), 'c', kDesignedWidth, kDesignedHeight);
 }
 

@@ -5,7 +5,11 @@
 #include "store/torvakit.h"
 #include "transfer/transfer.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <map>
+#include <set>
 
 namespace transfer {
 namespace {
@@ -27,6 +31,14 @@ std::string headerNameOf(std::string body) {
 }
 
 // What the engine reported, as a text.
+// Moves an item file to a name that is free in the destination. Item
+// numbers are unique, so the name is looked up as spelled.
+void moveItemFile(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (::stat(to.c_str(), &st) != 0 && std::rename(from.c_str(), to.c_str()) == 0) return;
+    torvakit::moveoverfile(from, to);
+}
+
 std::string replyText(intptr_t lParam) {
     const char* text = reinterpret_cast<const char*>(lParam);
     return text ? text : "";
@@ -40,7 +52,9 @@ Delivery::Delivery(Transfers& transfers) : m_transfers(transfers) {
     m_transfers.addCancelHook([this](bool normalEnd) { onCancel(normalEnd); });
 }
 
-std::string Delivery::outboxFolder() const { return m_transfers.dataPath(kOutbox) + "/"; }
+// Folders as they are spelled on disk: the names inside them then resolve
+// at once instead of by a search of the folder.
+std::string Delivery::outboxFolder() const { return platform::resolvePath(m_transfers.dataPath(kOutbox)) + "/"; }
 
 void Delivery::start(DeliveryKind kind) {
     Transfers& t = m_transfers;
@@ -186,7 +200,7 @@ std::string Delivery::destinationFor(const std::string& headerPath) const {
     const bool news = m_kind == DeliveryKind::News;
     const bool byAuthor = (news ? o.pfrom : o.sfrom) == 1;
     const bool byRecipient = (news ? o.pgrp : o.srecip) == 1;
-    const std::string sent = t.dataPath(kSent) + "/";
+    const std::string sent = platform::resolvePath(t.dataPath(kSent)) + "/";
     if (!byAuthor && !byRecipient) return sent;
     std::string from, replyTo, recipient;
     torvakit::GetFilters(headerPath, from, replyTo, recipient);
@@ -199,7 +213,7 @@ std::string Delivery::destinationFor(const std::string& headerPath) const {
         if (!match && byRecipient) match = occurs(recipient, name);
         if (!match) continue;
         // A folder removed behind our back must not swallow the item.
-        if (platform::directoryExists(t.dataPath(name))) return t.dataPath(name) + "/";
+        if (platform::directoryExists(t.dataPath(name))) return platform::resolvePath(t.dataPath(name)) + "/";
         break;
     }
     return sent;
@@ -219,6 +233,7 @@ void Delivery::fileDelivered() {
         if (torvakit::GetBodyFileName(outbox, row, kDeliverySortType, body) == 1) rows.emplace(fileName(body), row);
     }
     std::vector<int32_t> selection{0};
+    std::set<std::string> destinations;
     bool failed = false;
     for (const std::string& bodyName : m_delivered) {
         auto it = rows.find(bodyName);
@@ -227,8 +242,8 @@ void Delivery::fileDelivered() {
         const std::string headerName = headerNameOf(bodyName);
         const char status = static_cast<char>(torvakit::GetListStatus(outbox, row, kDeliverySortType));
         const std::string destination = destinationFor(outbox + headerName);
-        torvakit::moveoverfile(outbox + bodyName, destination + bodyName);
-        torvakit::moveoverfile(outbox + headerName, destination + headerName);
+        moveItemFile(outbox + bodyName, destination + bodyName);
+        moveItemFile(outbox + headerName, destination + headerName);
         if (!platform::fileExists(destination + headerName)) {
             failed = true;
             continue;
@@ -236,9 +251,10 @@ void Delivery::fileDelivered() {
         torvakit::AppendToList(destination + headerName, destination + bodyName,
                                destination + std::string(kListName), destination + std::string(kCountName),
                                status ? status : kNewStatus);
-        dropIndices(destination);
+        destinations.insert(destination);
         selection.push_back(row);
     }
+    for (const std::string& folder : destinations) dropIndices(folder);
     selection[0] = static_cast<int32_t>(selection.size() - 1);
     if (selection[0] > 0) torvakit::MoveItems(outbox, "", kDeliverySortType, selection);
     dropIndices(outbox);

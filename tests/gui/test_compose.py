@@ -172,6 +172,18 @@ def reply_from_the_compose_popup():
             check("\r\nReferences: <q1@gui.test>\r\n" in header and "\r\nSubject: Re: question\r\n" in header, header)
             body = open(os.path.join(data, "OUT", "N0000000.omb"), newline="").read()
             check(body == "on 06 Dec 25, Bob Desk wrote...\r\n\r\n>is it done?\r\n", repr(body))
+            # The other entries of the pop-up, each closed with "ca&ncel".
+            s.click_folder(0)
+            s.click_row(0)
+            for position, caption in ((2, "new article"), (3, "follow up article"), (4, "forward"),
+                                      (5, "new message")):
+                open_compose_popup(s, position)
+                compose = wait_window(s, r"^compose - orrindel mail - %s$" % caption, caption)
+                s.screenshot_png(caption.replace(" ", "-"))
+                menu_entry(s, "c", 1, compose)
+                wait_for(lambda: not s.find_window(r"^compose - "), 10, what="the compose window to close")
+                s.window = wait_for(lambda: s.find_window(r"^orrindel mail - "), 10, 0.1, "the main window again")
+            check(len(read_records(data, "out")) == 1, "cancel wrote nothing")
     finally:
         remove(data)
 

@@ -77,7 +77,13 @@ def menu_entry(s, title_key, position, window=None):
 
 def open_compose_popup(s, position):
     s.focus()
-    s.click(*COMPOSE_BUTTON)
+    # Moved with --sync only from elsewhere: a pointer already in place
+    # gives no motion to wait for.
+    s.xdo("mousemove", "--sync", COMPOSE_BUTTON[0] + 40, COMPOSE_BUTTON[1] + 200)
+    s.xdo("mousemove", "--sync", *COMPOSE_BUTTON)
+    s.xdo("mousedown", 1)
+    s.xdo("mouseup", 1)
+    time.sleep(0.2)
     s.key(*(["Down"] * (position + 1)), "Return")
 
 

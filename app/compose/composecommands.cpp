@@ -64,7 +64,7 @@ void ComposeCommands::addressbook1Click() {
     std::string body = m_host.currentBodyPath();
     if (!body.empty()) {
         std::string name, address;
-        if (torvakit::GetAuthor(body, name, address) == 1)
+        if (torvakit::GetAuthorDecoded(body, name, address) == 1)
             m_book->setPrefill(QString::fromStdString(name), QString::fromStdString(address));
     }
     m_book->setPickingMode(0);

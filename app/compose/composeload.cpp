@@ -103,7 +103,7 @@ void Tmailform::loadFields() {
 void Tmailform::loadReply(int type) {
     const std::string source = m_source.toStdString();
     std::string from, recipient, subject, cc, name, date, id;
-    torvakit::GetHeaderFields(source, from, recipient, subject, cc, name, date, id, kFieldLimit, 0);
+    torvakit::GetHeaderFieldsDecoded(source, from, recipient, subject, cc, name, date, id, kFieldLimit, 0);
     if (m_mode == kReply) dto->setText(headerText(from));
     else if (type != 2) dto->setText(headerText(recipient));
     dsub->setText(headerText(subject));
@@ -119,7 +119,7 @@ void Tmailform::loadReply(int type) {
 void Tmailform::loadForward() {
     const std::string source = m_source.toStdString();
     std::string from, recipient, subject, cc, replyTo, date, id;
-    torvakit::GetHeaderFields(source, from, recipient, subject, cc, replyTo, date, id, kFieldLimit, 2);
+    torvakit::GetHeaderFieldsDecoded(source, from, recipient, subject, cc, replyTo, date, id, kFieldLimit, 2);
     dsub->setText(headerText(subject));
     std::string text;
     // A forward text cut short still holds the original header: it is shown.

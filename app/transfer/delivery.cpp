@@ -5,11 +5,8 @@
 #include "store/torvakit.h"
 #include "transfer/transfer.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <map>
-#include <set>
 
 namespace transfer {
 namespace {
@@ -31,14 +28,6 @@ std::string headerNameOf(std::string body) {
 }
 
 // What the engine reported, as a text.
-// Moves an item file to a name that is free in the destination. Item
-// numbers are unique, so the name is looked up as spelled.
-void moveItemFile(const std::string& from, const std::string& to) {
-    struct stat st;
-    if (::stat(to.c_str(), &st) != 0 && std::rename(from.c_str(), to.c_str()) == 0) return;
-    torvakit::moveoverfile(from, to);
-}
-
 std::string replyText(intptr_t lParam) {
     const char* text = reinterpret_cast<const char*>(lParam);
     return text ? text : "";
@@ -233,33 +222,19 @@ void Delivery::fileDelivered() {
         if (torvakit::GetBodyFileName(outbox, row, kDeliverySortType, body) == 1) rows.emplace(fileName(body), row);
     }
     std::vector<int32_t> selection{0};
-    std::set<std::string> destinations;
-    bool failed = false;
+    std::vector<std::string> destinations;
     for (const std::string& bodyName : m_delivered) {
         auto it = rows.find(bodyName);
         if (it == rows.end()) continue;
-        const int32_t row = it->second;
-        const std::string headerName = headerNameOf(bodyName);
-        const char status = static_cast<char>(torvakit::GetListStatus(outbox, row, kDeliverySortType));
-        const std::string destination = destinationFor(outbox + headerName);
-        moveItemFile(outbox + bodyName, destination + bodyName);
-        moveItemFile(outbox + headerName, destination + headerName);
-        if (!platform::fileExists(destination + headerName)) {
-            failed = true;
-            continue;
-        }
-        torvakit::AppendToList(destination + headerName, destination + bodyName,
-                               destination + std::string(kListName), destination + std::string(kCountName),
-                               status ? status : kNewStatus);
-        destinations.insert(destination);
-        selection.push_back(row);
+        selection.push_back(it->second);
+        destinations.push_back(destinationFor(outbox + headerNameOf(bodyName)));
     }
-    for (const std::string& folder : destinations) dropIndices(folder);
     selection[0] = static_cast<int32_t>(selection.size() - 1);
-    if (selection[0] > 0) torvakit::MoveItems(outbox, "", kDeliverySortType, selection);
-    dropIndices(outbox);
+    // One journalled step: files, records and counts move together.
+    const bool filed =
+        selection[0] == 0 || torvakit::FileDelivered(outbox, kDeliverySortType, selection, destinations) == 1;
     m_transfers.host().outboxChanged();
-    if (failed) m_transfers.host().information(std::string(kCannotFileSent));
+    if (!filed) m_transfers.host().information(std::string(kCannotFileSent));
 }
 
 }  // namespace transfer

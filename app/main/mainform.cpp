@@ -158,6 +158,10 @@ void Tmainform::mailRetrievalEnded() {
     if (mailFolderShown()) reloadList();
 }
 
+void Tmainform::outboxChanged() {
+    if (mailFolderShown()) reloadList();
+}
+
 const omail::GeneralSettings& Tmainform::settings() const {
     return m_settings ? *m_settings : defaultSettings();
 }

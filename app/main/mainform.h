@@ -32,6 +32,7 @@ class QSplitter;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class ComposeCommands;
 class FindCommands;
 class ItemCommands;
 class Tenterstringform;
@@ -81,6 +82,8 @@ public:
     // Colours and font of the lists, from the settings.
     void applySettings(const Tgen& gen);
     const MainActions& actions() const { return m_actions; }
+    // The compose, deliver and address book commands.
+    ComposeCommands& composeCommands() { return *m_compose; }
 
     // MainHost
     QWidget* window() override { return this; }
@@ -196,6 +199,7 @@ private:
     std::string shownFolder() override { return folderPath(); }
     void setBusyCursor(bool busy) override;
     void viewRetrievedItem(int row) override;
+    void outboxChanged() override;
 
     // menus.cpp
     void buildToolbar();
@@ -230,6 +234,7 @@ private:
     std::function<void(int row)> m_newsViewer;
     Tnewsgrpform* m_newsgroups = nullptr;  // made on first use
     ItemCommands* m_items = nullptr;
+    ComposeCommands* m_compose = nullptr;
     int m_currentItem = -1;
     int m_itemCount = -1;
     int m_sortType = kSortByDate;

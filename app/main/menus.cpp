@@ -2,6 +2,7 @@
 #include "commands/find.h"
 #include "commands/folders.h"
 #include "commands/items.h"
+#include "compose/composecommands.h"
 #include "main/mainform.h"
 #include "news/newsgrpform.h"
 #include "ui/dialogs.h"
@@ -350,6 +351,18 @@ void Tmainform::bindCommands() {
     bindAction(a.expireselectedfolderorgroup1, m_items, &ItemCommands::expireselectedfolderorgroup1Click);
     bindAction(a.expireallnewsgroups1, m_items, &ItemCommands::expireallnewsgroups1Click);
     bindNewsCommands();
+
+    m_compose = new ComposeCommands(*this, this);
+    bindAction(a.newemailmessage1, m_compose, &ComposeCommands::newemailmessage1Click);
+    bindAction(a.replytoselecteditemviaemail1, m_compose, &ComposeCommands::replytoselecteditemviaemail1Click);
+    bindAction(a.newnewsarticle1, m_compose, &ComposeCommands::newnewsarticle1Click);
+    bindAction(a.followupselecteditemviausenet1, m_compose, &ComposeCommands::followupselecteditemviausenet1Click);
+    bindAction(a.forwardselecteditem1, m_compose, &ComposeCommands::forwardselecteditem1Click);
+    bindAction(a.recomposeselecteditem1, m_compose, &ComposeCommands::recomposeselecteditem1Click);
+    bindAction(a.sendemailmessagesinoutbox1, m_compose, &ComposeCommands::sendemailmessagesinoutbox1Click);
+    bindAction(a.postnewsarticlesinoutbox1, m_compose, &ComposeCommands::postnewsarticlesinoutbox1Click);
+    bindAction(a.deliverallitemsinoutbox1, m_compose, &ComposeCommands::deliverallitemsinoutbox1Click);
+    bindAction(a.addressbook1, m_compose, &ComposeCommands::addressbook1Click);
 }
 
 // The settings dialogs, help and about.

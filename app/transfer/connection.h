@@ -9,6 +9,10 @@ namespace transfer {
 
 inline constexpr const char* kTrustFile = "trusted.lst";
 
+// Server types of OpenServer.
+inline constexpr int kNntpServerType = netwire::kServerNntp;
+inline constexpr int kSmtpServerType = netwire::kServerSmtp;
+
 inline netwire::ServerOptions pop3Options(const omail::GeneralSettings& s) {
     netwire::ServerOptions options;
     options.security = s.popsec;  // the POP3 login itself goes through OpenMailBox

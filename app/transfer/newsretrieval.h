@@ -8,6 +8,8 @@
 // Both plug into Transfers through completion handlers and a cancel hook.
 #pragma once
 
+#include "transfer/connection.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,7 +19,6 @@ namespace transfer {
 
 class Transfers;
 
-inline constexpr int kNntpServerType = 2;
 inline constexpr char kHeaderOnlyStatus = 'O';
 inline constexpr char kSelectedStatus = 'S';
 inline constexpr char kHighlightedStatus = 'H';

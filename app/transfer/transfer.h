@@ -81,6 +81,9 @@ public:
     // A mail retrieval has ended normally: reload the list when a mail folder
     // is shown.
     virtual void mailRetrievalEnded() = 0;
+    // Delivered items have left the outbox: reload the list when a mail
+    // folder is shown.
+    virtual void outboxChanged() {}
     // Personal folder names in their sorted order.
     virtual std::vector<std::string> personalFolders() const = 0;
     virtual const omail::GeneralSettings& settings() const = 0;

@@ -11,8 +11,10 @@
 #   lab.sh reset-pop3 LAB_DIR   empties the POP3 mailbox
 #
 # Ports come from POP3_PORT, SMTP_PORT and NNTP_PORT when set, else free
-# ports are picked. Needs root (dovecot and smtpd start as root and drop
-# privileges; INN runs as news) and the packages of scripts/packages/servers.txt.
+# ports are picked. SMTP_MAX_MAILS raises OpenSMTPD's limit of messages per
+# session (100) for benchmarks that send more over one connection. Needs
+# root (dovecot and smtpd start as root and drop privileges; INN runs as
+# news) and the packages of scripts/packages/servers.txt.
 # Only one OpenSMTPD can run per machine (its queue and control socket are
 # fixed): a lab that wants one waits (up to 5 minutes) until the SMTP server
 # of another lab has stopped.
@@ -86,6 +88,7 @@ setup_smtpd() {
     cat > "$d/smtpd.conf" <<EOF
 table vusers { "@" = "labmail" }
 table lusers { "labmail" = "$MAIL_UID:$MAIL_UID:$d" }
+smtp limit max-mails ${SMTP_MAX_MAILS:-100}
 listen on 127.0.0.1 port $SMTP_PORT hostname mail.lab.test
 action "lab" maildir "$d/Maildir" virtual <vusers> userbase <lusers>
 match from any for any action "lab"

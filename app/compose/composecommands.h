@@ -1,0 +1,49 @@
+// The main window's compose, deliver and address book commands: the entry
+// points of the compose window by mode, the outbox deliveries, and the
+// address book opened on the current item's author.
+#pragma once
+
+#include "transfer/delivery.h"
+
+#include <QObject>
+
+#include <memory>
+
+class MainHost;
+class Taddrbookform;
+class Tmailform;
+
+class ComposeCommands : public QObject {
+    Q_OBJECT
+public:
+    ComposeCommands(MainHost& host, QObject* parent = nullptr);
+    ~ComposeCommands() override;
+
+    Tmailform& composeWindow() { return *m_mailform; }
+    Taddrbookform& addressBook() { return *m_book; }
+    transfer::Delivery& delivery() { return *m_delivery; }
+
+public slots:
+    void newemailmessage1Click();
+    void replytoselecteditemviaemail1Click();
+    void newnewsarticle1Click();
+    void followupselecteditemviausenet1Click();
+    void forwardselecteditem1Click();
+    void recomposeselecteditem1Click();
+    void sendemailmessagesinoutbox1Click();
+    void postnewsarticlesinoutbox1Click();
+    void deliverallitemsinoutbox1Click();
+    void addressbook1Click();
+    // After the viewer closes with automatic delivery on.
+    void deliverAfterViewer();
+
+private:
+    // Modes that need the current item do nothing without one.
+    void composeOnItem(int mode);
+    void compose(int mode, const QString& source);
+
+    MainHost& m_host;
+    Tmailform* m_mailform = nullptr;
+    Taddrbookform* m_book = nullptr;
+    std::unique_ptr<transfer::Delivery> m_delivery;
+};

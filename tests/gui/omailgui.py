@@ -219,11 +219,25 @@ class Session:
 
     def start_app(self, wait=True):
         check(OMAIL and os.path.exists(OMAIL), "OMAIL_BIN names the program")
+        for attempt in range(3):
+            self.launch()
+            if not wait:
+                return
+            self.window = wait_for(lambda: self.find_window(r"^orrindel mail - ") or self.app.poll() is not None,
+                                   20, 0.1, "the main window")
+            if self.app.poll() is None:
+                self.focus()
+                return
+            # The program could not reach the X server (seen under heavy
+            # load with servers coming and going): a new server, a new try.
+            self.window = None
+            self.stop_x()
+            self.start_x()
+        raise Failure("the program did not start (see %s)" % self.log.name)
+
+    def launch(self):
         self.log = open(os.path.join(self.data, "..", os.path.basename(self.data) + ".log"), "ab")
         self.app = subprocess.Popen([OMAIL, self.data], env=self.env, stdout=self.log, stderr=self.log)
-        if wait:
-            self.window = wait_for(lambda: self.find_window(r"^orrindel mail - "), 20, 0.1, "the main window")
-            self.focus()
 
     def stop_app(self):
         if self.app and self.app.poll() is None:

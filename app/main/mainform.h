@@ -31,6 +31,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class FindCommands;
+class ViewCommands;
 class Tenterstringform;
 class Tgen;
 class Tfoptsform;
@@ -99,6 +100,8 @@ public:
     void setCurrentItem(int row) override { m_currentItem = row; }
     int itemCount() const override { return m_itemCount; }
     int sortType() const override { return m_sortType; }
+    std::string bodyPathOfRow(int row) override;
+    void showViewedItem() override;
     Tenterstringform& entryPrompt() override { return *enterstringform; }
     Tqueryform& questionPrompt() override { return *queryform; }
 
@@ -195,6 +198,7 @@ private:
     const Tgen* m_settings = nullptr;
     const Tfoptsform* m_folderOptions = nullptr;
     FindCommands* m_find = nullptr;
+    ViewCommands* m_view = nullptr;
     int m_currentItem = -1;
     int m_itemCount = -1;
     int m_sortType = kSortByDate;

@@ -3,6 +3,7 @@
 #include "main/mainform.h"
 #include "ui/dialogs.h"
 #include "ui/virtuallist.h"
+#include "viewer/viewcommands.h"
 
 #include <QAbstractScrollArea>
 #include <QListWidget>
@@ -330,4 +331,17 @@ void Tmainform::bindCommands() {
     bindAction(a.findinsubject1, m_find, &FindCommands::findinsubject1Click);
     bindAction(a.findauthor1, m_find, &FindCommands::findauthor1Click);
     bindAction(a.findagain1, m_find, &FindCommands::findagain1Click);
+
+    m_view = new ViewCommands(*this, this);
+    bindAction(a.selecteditem1, m_view, &ViewCommands::selecteditem1Click);
+    bindAction(a.selecteditemheader1, m_view, &ViewCommands::selecteditemheader1Click);
+    bindAction(a.launchselecteditem1, m_view, &ViewCommands::launchselecteditem1Click);
+    bindAction(a.viewdecodelog1, m_view, &ViewCommands::viewdecodelog1Click);
+    bindAction(a.printselecteditem1, m_view, &ViewCommands::printselecteditem1Click);
+    bindAction(a.saveselecteditemas1, m_view, &ViewCommands::saveselecteditemas1Click);
+    for (auto [name, action] : {std::pair{"printbtn", a.printselecteditem1}, std::pair{"saveasbtn", a.saveselecteditemas1}}) {
+        auto* button = Panel1->findChild<QToolButton*>(name);
+        button->setEnabled(true);
+        connect(button, &QToolButton::clicked, action, &QAction::trigger);
+    }
 }

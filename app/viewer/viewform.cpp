@@ -59,7 +59,7 @@ private:
 
 QString loadText(const std::string& path, bool& exists) {
     QString text;
-    exists = viewer::readBodyText(QString::fromStdString(path), text);
+    exists = viewer::readBodyText(QString::fromStdString(platform::resolvePath(path)), text);
     return text;
 }
 

@@ -54,18 +54,32 @@ CONF
     echo $! > "$dir/cupsd.pid"
     export CUPS_SERVER="$dir/cups.sock"
     i=0
-    until lpstat -r >/dev/null 2>&1; do
+    # lpstat -r exits 0 either way: its text says whether the server is up.
+    until [ -S "$dir/cups.sock" ] && lpstat -r 2>/dev/null | grep -q 'is running'; do
         i=$((i + 1))
-        if [ "$i" -gt 100 ]; then echo "cups-lab: cupsd did not start" >&2; cat "$dir/log/error_log" >&2 || true; exit 1; fi
+        if [ "$i" -gt 100 ]; then
+            echo "cups-lab: cupsd did not start" >&2
+            cat "$dir/log/cupsd.out" "$dir/log/error_log" >&2 2>/dev/null || true
+            sh "$0" stop "$dir"
+            exit 1
+        fi
         sleep 0.1
     done
-    lpadmin -p PDF -v cups-pdf:/ -E -P /usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd 2>/dev/null
-    lpadmin -d PDF
+    if ! lpadmin -p PDF -v cups-pdf:/ -E -P /usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd 2>/dev/null ||
+       ! lpadmin -d PDF; then
+        echo "cups-lab: the PDF queue could not be made" >&2
+        sh "$0" stop "$dir"
+        exit 1
+    fi
     echo "CUPS_SERVER=$dir/cups.sock"
     ;;
 stop)
     if [ -f "$dir/cupsd.pid" ]; then
-        kill "$(cat "$dir/cupsd.pid")" 2>/dev/null || true
+        pid=$(cat "$dir/cupsd.pid")
+        kill "$pid" 2>/dev/null || true
+        # Wait for it to go, so the directory can be removed after.
+        i=0
+        while kill -0 "$pid" 2>/dev/null && [ "$i" -lt 50 ]; do i=$((i + 1)); sleep 0.1; done
         rm -f "$dir/cupsd.pid"
     fi
     ;;

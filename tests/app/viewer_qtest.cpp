@@ -274,6 +274,12 @@ void ViewerTest::launchingPassesTheFileAsOneArgument() {
     QCOMPARE(readFile(home + "/record.txt"), "1|" + fs::canonical("DECODE").string() + "/my run script.sh");
     QCOMPARE(char(torvakit::GetListStatus(s.w.folderPath(), 0, s.w.sortType())), 'R');
 
+    // Exec lines: a quoted program path, the file once for %U, other codes dropped.
+    QCOMPARE(ui::expandExec("\"/opt/my app/run\" --open %U %F --name=%c %i", "/d/a b.txt"),
+             QStringList({"/opt/my app/run", "--open", "/d/a b.txt", "--name="}));
+    QCOMPARE(ui::expandExec("viewer -x", "/d/f"), QStringList({"viewer", "-x", "/d/f"}));
+    QVERIFY(ui::expandExec("\"unclosed %f", "/d/f").isEmpty());
+
     // A type with no handler, and a file that is gone.
     writeFile("DECODE/notes.zzq9", "x");
     writeFile("DECODE/decode.log", "08 Dec 10:00:00 : notes.zzq9\r\n07 Dec 10:00:00 : gone.sh\r\n");

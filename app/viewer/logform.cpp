@@ -81,7 +81,9 @@ QString Tlogform::fileNameOfLine(const QString& line) {
 
 QString Tlogform::pathOfLine(const QString& line) const {
     const QString name = fileNameOfLine(line);
-    if (name.isEmpty()) return {};
+    // The decoders never put a separator in a name: a line that has one
+    // (an edited log) would lead outside the decode folder.
+    if (name.isEmpty() || name.contains('/') || name == "." || name == "..") return {};
     return QString::fromStdString(platform::resolvePath(m_dataDir + "/" + kDecodeFolder)) + "/" + name;
 }
 

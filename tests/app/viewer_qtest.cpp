@@ -404,6 +404,7 @@ void ViewerTest::decodeLogAndMimeTypeDialog() {
     Tlogform& log = commands.log();
         log.logbox->addItem("old line");
         fs::remove("DECODE/decode.log");
+        QVERIFY(log.pathOfLine("08 Dec 10:11:12 : ../omail.ini").isEmpty());  // never outside DECODE
         log.resetbtnClick();  // no log file: the list empties, nothing is said
         QCOMPARE(log.logbox->count(), 0);
         QVERIFY(m_boxes.isEmpty());

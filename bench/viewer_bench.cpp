@@ -13,6 +13,7 @@
 #include "settings/gen.h"
 #include "store/torvakit.h"
 #include "ui/qtloop.h"
+#include "viewer/bodytext.h"
 #include "viewer/logform.h"
 #include "viewer/viewcommands.h"
 #include "viewer/viewform.h"
@@ -127,6 +128,38 @@ void BM_OpenHugeItem(benchmark::State& state) {
     v.hide();
 }
 BENCHMARK(BM_OpenHugeItem)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Until the whole body is in the pane, the event loop running meanwhile.
+void BM_HugeItemFilledIn(benchmark::State& state) {
+    Tviewform& v = g_windows->openOn(kHugeRow, 0);
+    int turns = 0;
+    for (auto _ : state) {
+        v.display();
+        Windows::draw(v);
+        while (v.bodyLoading()) {
+            QApplication::processEvents();
+            ++turns;
+        }
+        Windows::draw(v);
+    }
+    state.counters["body_chars"] = double(v.bodymemo->document()->characterCount());
+    state.counters["turns"] = double(turns) / double(state.iterations());
+    state.counters["peak_MB"] = double(peakKb()) / 1024.0;
+    v.hide();
+}
+BENCHMARK(BM_HugeItemFilledIn)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The share of the file read and its bytes turned into text.
+void BM_ReadHugeBody(benchmark::State& state) {
+    Tviewform& v = g_windows->openOn(kHugeRow, 0);
+    const QString path = QString::fromStdString(platform::resolvePath(v.bodyPath));
+    for (auto _ : state) {
+        QString text;
+        viewer::readBodyText(path, text);
+        benchmark::DoNotOptimize(text.size());
+    }
+}
+BENCHMARK(BM_ReadHugeBody)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_StepNext(benchmark::State& state) {
     Tviewform& v = g_windows->openOn(kWalkRow, 0);

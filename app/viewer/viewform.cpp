@@ -19,6 +19,8 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QStyle>
+#include <QTextCursor>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -29,7 +31,9 @@ constexpr char kRead = 'R';
 constexpr char kHighlighted = 'H';
 constexpr int kHeaderHeight = 120;
 constexpr int kBarHeight = 5;
-constexpr int kHeaderFontSize = 11;
+// Characters shown at once, then added per event-loop turn.
+constexpr qsizetype kFirstSlice = 64 * 1024;
+constexpr qsizetype kSlice = 1024 * 1024;
 
 // The bar between toolbar and header pane: dragging it with the left button
 // alone resizes the header pane.
@@ -94,6 +98,10 @@ void Tviewform::buildPanes() {
     bodymemo->setReadOnly(true);
     bodymemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     bodymemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bodymemo->setUndoRedoEnabled(false);
+    m_bodyFeeder = new QTimer(this);
+    m_bodyFeeder->setInterval(0);
+    connect(m_bodyFeeder, &QTimer::timeout, this, &Tviewform::feedBody);
     Panel2 = new SizeBar(headermemo, central);
     Panel2->setObjectName("Panel2");
     layout->addWidget(Panel2);
@@ -251,8 +259,41 @@ void Tviewform::display() {
     QString header;
     if (!headerPath.empty() && torvakit::MakeViewHeader(headerPath, shown, 1) == 1) header = loadText(shown, exists);
     headermemo->setPlainText(header);
-    const QString body = bodyPath.empty() ? QString() : loadText(bodyPath, exists);
-    bodymemo->setPlainText(body);
+    setBodyText(bodyPath.empty() ? QString() : loadText(bodyPath, exists));
+}
+
+// Cuts after a line break, so a CR LF pair is never split.
+static qsizetype sliceEnd(const QString& text, qsizetype from, qsizetype length) {
+    if (from + length >= text.size()) return text.size();
+    const qsizetype brk = text.indexOf('\n', from + length);
+    return brk < 0 ? text.size() : brk + 1;
+}
+
+void Tviewform::setBodyText(QString text) {
+    m_bodyFeeder->stop();
+    m_pendingBody.clear();
+    m_pendingAt = 0;
+    const qsizetype first = sliceEnd(text, 0, kFirstSlice);
+    if (first >= text.size()) {
+        bodymemo->setPlainText(text);
+        return;
+    }
+    bodymemo->setPlainText(text.left(first));
+    m_pendingBody = std::move(text);
+    m_pendingAt = first;
+    m_bodyFeeder->start();
+}
+
+void Tviewform::feedBody() {
+    const qsizetype end = sliceEnd(m_pendingBody, m_pendingAt, kSlice);
+    QTextCursor cursor(bodymemo->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(m_pendingBody.mid(m_pendingAt, end - m_pendingAt));
+    m_pendingAt = end;
+    if (m_pendingAt < m_pendingBody.size()) return;
+    m_bodyFeeder->stop();
+    m_pendingBody.clear();
+    m_pendingAt = 0;
 }
 
 void Tviewform::showModal() {

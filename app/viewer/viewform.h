@@ -17,6 +17,7 @@ class MainHost;
 class QAction;
 class QMenu;
 class QPlainTextEdit;
+class QTimer;
 class QToolBar;
 class QWidget;
 class Tlogform;
@@ -45,6 +46,8 @@ public:
 
     // Fills caption and panes for bodyPath.
     void display();
+    // True while a long body is still being filled in.
+    bool bodyLoading() const { return m_pendingAt > 0; }
     // Shows the viewer modally (the main window is hidden meanwhile).
     void showModal();
 
@@ -105,8 +108,16 @@ private:
     std::string decodeFolder() const;
     int findPartRow(const std::string& plain, const std::string& padded);
 
+    // A long body is shown from its first lines at once and filled in
+    // behind them a slice per event-loop turn, so the window stays usable.
+    void setBodyText(QString text);
+    void feedBody();
+
     MainHost& m_host;
     Tlogform& m_log;
+    QString m_pendingBody;
+    qsizetype m_pendingAt = 0;
+    QTimer* m_bodyFeeder = nullptr;
     omail::IniFile m_ini;
     QString m_saveDir;
     QList<QAction*> m_composeActions;

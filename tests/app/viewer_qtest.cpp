@@ -171,6 +171,21 @@ void ViewerTest::navigationPassesOverMissingBodiesAndKeepsTheListInStep() {
     type("p");  // back over the missing body
     QCOMPARE(v.currentRow, 1);
     QVERIFY(m_boxes.isEmpty());
+
+    // A long body shows its first lines at once and fills in behind them;
+    // stepping away meanwhile leaves only the new item in the pane.
+    std::string longBody;
+    for (int i = 0; i < 40000; ++i) longBody += "line " + std::to_string(i) + " of the long body\r\n";
+    writeFile("IN/N0000001.omb", longBody);
+    type("t");
+    QVERIFY(v.bodyLoading());
+    QTRY_VERIFY(!v.bodyLoading());
+    QCOMPARE(v.bodymemo->toPlainText(), QString::fromStdString(longBody).replace("\r\n", "\n"));
+    type("t");
+    QVERIFY(v.bodyLoading());
+    type("n");
+    QVERIFY(!v.bodyLoading());
+    QCOMPARE(v.bodymemo->toPlainText(), QString("text of s1\n"));
 }
 
 void ViewerTest::enterOpensTheViewerAndTheListFollowsItBack() {

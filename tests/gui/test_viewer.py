@@ -129,10 +129,9 @@ def print_from_viewer_and_toolbar():
     lab = CupsLab()
     data = walk_store("print")
     try:
-        with Session(data, "print") as s:
-            s.env["CUPS_SERVER"] = lab.socket
-            s.stop_app()
-            s.start_app()
+        session = Session(data, "print")
+        session.env["CUPS_SERVER"] = lab.socket
+        with session as s:
             s.wait_title(r"\(0/7\)$")
             s.click_row(1, double=True)
             main, s.window = s.window, viewer(s)
@@ -176,10 +175,9 @@ def decode_launch_save_and_dialogs():
         f.write("see the attached\r\nbegin 644 my run script.sh\r\n-(R$O8FEN+W-H\"F5X:70@,`H`\r\n`\r\nend\r\n")
     saved = os.path.join(data, "saved copy")
     try:
-        with Session(data, "launch") as s:
-            s.env.update(XDG_DATA_HOME=home + "/data", XDG_CONFIG_HOME=home + "/config", XDG_DATA_DIRS="/usr/share")
-            s.stop_app()
-            s.start_app()
+        session = Session(data, "launch")
+        session.env.update(XDG_DATA_HOME=home + "/data", XDG_CONFIG_HOME=home + "/config", XDG_DATA_DIRS="/usr/share")
+        with session as s:
             s.wait_title(r"\(0/2\)$")
             s.click_row(1)
             s.menu("v", 1)  # from the highlighted first entry: "&launch selected item"

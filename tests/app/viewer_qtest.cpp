@@ -387,6 +387,12 @@ void ViewerTest::unheadedBase64AndSavingAnItem() {
     closeNextModal();
     v.decodesinglepartnetscapeattachment1Click();
     QCOMPARE(readFile("DECODE/photo.jpg"), std::string("The quick brown fox"));
+    // Nothing to decode in a plain body: said so, by menu and by the "l" key.
+    writeFile("IN/N0000001.omb", "just text\r\n");
+    v.decodesinglepart1Click();
+    QTest::keyClicks(v.bodymemo, "l");
+    QCOMPARE(m_boxes, QStringList({kDecodingFailed, kDecodingFailed}));
+    m_boxes.clear();
 
     // Save as: ".txt" added to a name without one, the same bytes as the file.
     writeFile("IN/N0000001.omb", std::string("caf\xe9 \xc3\xa9\r\n"));

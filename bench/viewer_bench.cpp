@@ -72,7 +72,8 @@ void buildData(const std::string& dir) {
         huge += "line " + std::to_string(line) + " of a very long message, caf\xc3\xa9 and na\xefve bytes\r\n";
     addItem(dir + "/" + kHugeFolder, 0, huge);
     for (int i = 0; i < kItems; ++i)
-        addItem(dir + "/" + kWalkFolder, i, "body of item " + std::to_string(i) + "\r\n" + std::string(400, 'x') + "\r\n");
+        addItem(dir + "/" + kWalkFolder, i,
+                "body of item " + std::to_string(i) + "\r\n" + std::string(400, 'x') + "\r\n");
 }
 
 long peakKb() {

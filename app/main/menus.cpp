@@ -339,7 +339,9 @@ void Tmainform::bindCommands() {
     bindAction(a.viewdecodelog1, m_view, &ViewCommands::viewdecodelog1Click);
     bindAction(a.printselecteditem1, m_view, &ViewCommands::printselecteditem1Click);
     bindAction(a.saveselecteditemas1, m_view, &ViewCommands::saveselecteditemas1Click);
-    for (auto [name, action] : {std::pair{"printbtn", a.printselecteditem1}, std::pair{"saveasbtn", a.saveselecteditemas1}}) {
+    const std::pair<const char*, QAction*> viewButtons[] = {{"printbtn", a.printselecteditem1},
+                                                            {"saveasbtn", a.saveselecteditemas1}};
+    for (const auto& [name, action] : viewButtons) {
         auto* button = Panel1->findChild<QToolButton*>(name);
         button->setEnabled(true);
         connect(button, &QToolButton::clicked, action, &QAction::trigger);

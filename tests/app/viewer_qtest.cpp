@@ -49,6 +49,7 @@ private slots:
     void unheadedBase64AndSavingAnItem();
     void decodeLogAndMimeTypeDialog();
     void headerDialogModes();
+    void windowPlacesAreKept();
 
 private:
     struct Shown {
@@ -485,6 +486,23 @@ void ViewerTest::headerDialogModes() {
     head.okbtnClick();  // an empty pane is a cancel
     QCOMPARE(head.result(), ui::kResultCancel);
     QVERIFY(fs::file_size("item.omh") > 0);
+}
+
+void ViewerTest::windowPlacesAreKept() {
+    writeFile("omail.ini", "[general]\nvleft=12\nvtop=34\nvwidth=500\nvheight=300\n");
+    {
+        Shown s;
+        {
+            ViewCommands commands(s.w);
+            QCOMPARE(commands.viewer().geometry(), QRect(12, 34, 500, 300));
+            QCOMPARE(commands.log().size(), QSize(320, 480));  // nothing stored: the designed size
+            commands.viewer().resize(520, 310);
+        }
+        omail::IniFile ini(m_dir->path());
+        QCOMPARE(ini.readInteger("vwidth", -1), 520);
+        QCOMPARE(ini.readInteger("vheight", -1), 310);
+        QCOMPARE(ini.readInteger("lwidth", -1), 320);
+    }
 }
 
 QTEST_MAIN(ViewerTest)

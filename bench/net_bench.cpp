@@ -10,6 +10,8 @@
 //                                          seconds, messages/s and peak RSS
 //   net_bench --nntp HOST:PORT GROUP       HEAD and BODY of every article of
 //                                          the group; prints articles/s
+// OMAIL_BENCH_SECURITY=tls or starttls runs the POP3 retrieval over TLS,
+// OMAIL_BENCH_CA naming a PEM file of an authority to trust for it.
 #include "net/netwire.h"
 #include "platform/pollloop.h"
 
@@ -23,6 +25,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -101,7 +104,14 @@ int retrieveAll(platform::PollLoop& loop, Driver& d, const std::string& host, co
             return;
         }
     };
-    netwire::OpenServer(&d, kSocketMsg, kDoneMsg, kStatusMsg, host, netwire::kServerPop3);
+    netwire::ServerOptions options;
+    if (const char* security = std::getenv("OMAIL_BENCH_SECURITY")) {
+        std::string mode(security);
+        if (mode == "tls") options.security = netwire::kSecurityTls;
+        if (mode == "starttls") options.security = netwire::kSecurityStartTls;
+    }
+    if (const char* ca = std::getenv("OMAIL_BENCH_CA")) netwire::SetCertificateAuthorities(ca);
+    netwire::OpenServer(&d, kSocketMsg, kDoneMsg, kStatusMsg, host, netwire::kServerPop3, options);
     loop.runUntil([&] { return d.ready && netwire::ConnectionState() == netwire::kStateIdle; }, 3600 * 1000);
     return d.error.empty() ? count : -1;
 }

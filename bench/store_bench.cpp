@@ -1,5 +1,5 @@
 // The message store on a folder of 100,000 items: sorting, reading one row,
-// moving a few rows and expiring.
+// moving a few rows and expiring; and filing 1,000 retrieved messages.
 //
 //   store_bench                          Google Benchmark run (LANG/LC_ALL pick the collation)
 //   store_bench --make-folder DIR [N]    writes a folder of N items (default 100000) into DIR,
@@ -170,6 +170,66 @@ void BM_ExpireItems(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ExpireItems)->Unit(benchmark::kMillisecond);
+
+// Filing 1,000 retrieved messages into a folder that already holds 1,000
+// items: head.tmp and body.tmp written as the protocol engine writes them,
+// then filed as the program files them.
+constexpr int kFiled = 1000;
+
+struct FilingStore {
+    std::string root;
+    FilingStore() {
+        root = (std::filesystem::temp_directory_path() / "omail-filing-bench").string();
+        std::filesystem::remove_all(root);
+        std::filesystem::create_directories(root + "/in");
+    }
+    ~FilingStore() {
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+    // A folder of 1,000 items with their files, the item counter after them.
+    void reset() const {
+        std::filesystem::current_path(root);
+        std::filesystem::remove_all("in");
+        std::filesystem::create_directories("in");
+        std::string list;
+        char name[32];
+        for (int i = 0; i < kFiled; ++i) {
+            std::snprintf(name, sizeof name, "in/N%07d.om", i);
+            writeFile(std::string(name) + "h", "+OK\r\nSubject: old\r\n");
+            writeFile(std::string(name) + "b", "body\r\n");
+            list += std::string(name + 3) + "h\r\nU\r\na\r\nb\r\nold\r\n06 Dec 97\r\n971206190154\r\n1\r\n<x>\r\n";
+        }
+        writeFile("in/n.lst", list);
+        writeFile("in/n.cnt", std::to_string(kFiled) + "\r\n");
+        writeFile("omail.dat", std::to_string(kFiled) + "\r\n");
+    }
+};
+
+void writeRetrieved(int i) {
+    writeFile("head.tmp", "+OK message follows\r\nFrom: Anna <anna@example.org>\r\nTo: bob@example.org\r\n"
+                          "Subject: message " + std::to_string(i) +
+                          "\r\nDate: Sat, 6 Dec 1997 19:01:54 +0100\r\nMessage-Id: <" + std::to_string(i) +
+                          "@example.org>\r\n");
+    writeFile("body.tmp", "Hello,\r\n\r\nthe body of the message.\r\n");
+}
+
+void BM_FileRetrieved1000(benchmark::State& state) {
+    static FilingStore s;
+    for (auto _ : state) {
+        state.PauseTiming();
+        s.reset();
+        state.ResumeTiming();
+        for (int i = 0; i < kFiled; ++i) {
+            writeRetrieved(i);
+            std::string header;
+            benchmark::DoNotOptimize(
+                torvakit::FileRetrieved("omail.dat", "head.tmp", "body.tmp", "in\\", 'U', header));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kFiled);
+}
+BENCHMARK(BM_FileRetrieved1000)->Unit(benchmark::kMillisecond);
 
 int makeFolderCommand(const std::string& dir, int items) {
     std::filesystem::create_directories(dir);

@@ -171,7 +171,7 @@ void flushQueue() {
             closeWithError(kUnterminated);
             return;
         }
-        int n = platform::wsSend(c.socket, c.send.data(), lf + 1);
+        int n = sendBytes(c.send.data(), lf + 1);
         if (n == platform::SOCKET_ERROR) {
             int error = platform::WSAGetLastError();
             if (error == platform::WSAEWOULDBLOCK) {
@@ -186,6 +186,18 @@ void flushQueue() {
             touch();
         }
     }
+}
+
+int sendBytes(const char* data, int length) {
+    Connection& c = conn();
+    if (!c.ssl) return platform::wsSend(c.socket, data, length);
+    // What TLS holds goes first; while the socket is full nothing more is
+    // encrypted, so the queue stays the only place where lines wait.
+    if (!tlsDrain()) {
+        platform::WSASetLastError(platform::WSAEWOULDBLOCK);
+        return platform::SOCKET_ERROR;
+    }
+    return tlsWrite(data, length);
 }
 
 int queueText(std::string_view text, int limit) {
@@ -415,6 +427,15 @@ void dispatchLines() {
     char text[kLineSize];
     for (;;) {
         if (c.state != State::Connected) return;
+        if (c.startTlsPending) {
+            // Bytes behind the reply that switches to TLS were sent before
+            // the switch by someone who is not the server we will verify.
+            c.startTlsPending = false;
+            if (c.receiveCount > 0)
+                return closeWithError(formatText(errorKind(c.protocol), "unexpected data after %s STARTTLS reply",
+                                                 protocolName(c.protocol)));
+            return tlsStart();
+        }
         int lf = torvakit::eolnposition(c.receive.data(), c.receiveCount);
         if (lf < 0) return;
         int rawLength = (lf > 0 && c.receive[static_cast<size_t>(lf - 1)] == '\r') ? lf - 1 : lf;
@@ -428,7 +449,7 @@ void dispatchLines() {
         }
         int length = torvakit::copylinefrombuffer(c.receive.data(), text, kLineSize, c.receiveCount);
         bool continuation = length > 3 && text[3] == '-';
-        bool skip = (c.protocol == Protocol::Smtp && continuation) ||
+        bool skip = (c.protocol == Protocol::Smtp && continuation && c.step != kStepEhlo) ||
                     (c.protocol == Protocol::Nntp && continuation && c.replyLines == 0);
         if (!skip) {
             // The handler reads the raw line in place; the buffer moves after.
@@ -469,8 +490,19 @@ void handleFullBuffer() {
     if (!ok) reportWriteFailure();
 }
 
+}  // namespace
+
+void processReceived() {
+    Connection& c = conn();
+    dispatchLines();
+    if (c.state == State::Connected && c.receiveCount == kReceiveSize) handleFullBuffer();
+}
+
+namespace {
+
 void readSocket() {
     Connection& c = conn();
+    if (c.ssl) return tlsReadable();
     int n = platform::wsRecv(c.socket, c.receive.data() + c.receiveCount, kReceiveSize - c.receiveCount);
     if (n == platform::SOCKET_ERROR) {
         if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) return;  // nothing after all
@@ -483,46 +515,82 @@ void readSocket() {
     }
     c.receiveCount += n;
     touch();
-    dispatchLines();
-    if (c.state == State::Connected && c.receiveCount == kReceiveSize) handleFullBuffer();
+    processReceived();
 }
 
 void writeReadyEvent() {
     Connection& c = conn();
     c.writeReady = true;
+    if (c.ssl) {
+        tlsWritable();
+        if (c.state != State::Connected || c.handshaking) return;
+    }
     flushQueue();
     if (c.state == State::Connected && (c.protocol == Protocol::Smtp || c.protocol == Protocol::Nntp))
         runFileSender();
 }
 
+// Connects to the next address of the host; a host with several (IPv6 and
+// IPv4) is tried address by address until one takes the connection.
+void connectNext() {
+    Connection& c = conn();
+    int error = 0;
+    while (c.nextAddress < c.addresses.size()) {
+        const platform::HostAddress& a = c.addresses[c.nextAddress++];
+        if (c.socket != platform::INVALID_SOCKET) {
+            platform::closesocket(c.socket);
+            c.socket = platform::INVALID_SOCKET;
+        }
+        c.socket = platform::wsSocket(a.family, platform::WS_SOCK_STREAM, 0);
+        if (c.socket == platform::INVALID_SOCKET) {
+            if (c.nextAddress < c.addresses.size()) continue;  // no IPv6 here: the next may be IPv4
+            return closeWithError(kCannotOpenSocket);
+        }
+        if (platform::wsSetLinger(c.socket, false, 0) != 0) return closeWithError(kCannotSetOptions);
+        if (platform::WSAAsyncSelect(c.socket, c.window, c.socketMessage, platform::FD_CONNECT) != 0)
+            return closeWithError(kCannotInitConnect);
+        int rc;
+        if (a.family == platform::WS_AF_INET6) {
+            platform::SockAddrIn6 address;
+            address.port = platform::wsHtons(c.port);
+            address.addr = a.bytes;
+            rc = platform::wsConnect(c.socket, address);
+        } else {
+            platform::SockAddrIn address;
+            address.port = platform::wsHtons(c.port);
+            std::memcpy(&address.addr, a.bytes.data(), 4);
+            rc = platform::wsConnect(c.socket, address);
+        }
+        error = rc != 0 ? platform::WSAGetLastError() : 0;
+        if (rc == 0 || error == platform::WSAEWOULDBLOCK) {
+            if (c.state != State::Connecting) postStatus(0, kConnectingText);
+            c.state = State::Connecting;
+            touch();
+            return;
+        }
+    }
+    closeWithError(error ? torvakit::GetWSAError(error) : kCannotConnect);
+}
+
 void lookedUp(intptr_t lParam) {
     Connection& c = conn();
-    if (platform::WSAGETASYNCERROR(lParam) != 0 || (!c.addressKnown && c.host.addresses.empty())) {
+    if (platform::WSAGETASYNCERROR(lParam) != 0 || (c.addresses.empty() && c.host.all.empty())) {
         closeWithError(kHostUnknown);
         return;
     }
     c.lookup = 0;
-    c.address.family = platform::WS_AF_INET;
-    c.address.port = platform::wsHtons(c.port);
-    if (!c.addressKnown) c.address.addr = c.host.addresses.front();
-    c.socket = platform::wsSocket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
-    if (c.socket == platform::INVALID_SOCKET) return closeWithError(kCannotOpenSocket);
-    if (platform::wsSetLinger(c.socket, false, 0) != 0) return closeWithError(kCannotSetOptions);
-    if (platform::WSAAsyncSelect(c.socket, c.window, c.socketMessage, platform::FD_CONNECT) != 0)
-        return closeWithError(kCannotInitConnect);
-    if (platform::wsConnect(c.socket, c.address) != 0) {
-        int error = platform::WSAGetLastError();
-        if (error != platform::WSAEWOULDBLOCK) return closeWithError(torvakit::GetWSAError(error));
-    }
-    postStatus(0, kConnectingText);
-    c.state = State::Connecting;
-    touch();
+    if (c.addresses.empty()) c.addresses = c.host.all;
+    c.nextAddress = 0;
+    connectNext();
 }
 
 void connectEvent(intptr_t lParam) {
     Connection& c = conn();
     if (platform::WSAGETSELECTEVENT(lParam) != platform::FD_CONNECT) return closeWithError(kInvalidConnect);
-    if (platform::WSAGETSELECTERROR(lParam) != 0) return closeWithError(kCannotConnect);
+    if (platform::WSAGETSELECTERROR(lParam) != 0) {
+        if (c.nextAddress < c.addresses.size()) return connectNext();
+        return closeWithError(kCannotConnect);
+    }
     if (platform::WSAAsyncSelect(c.socket, c.window, c.socketMessage, kConnectedEvents) != 0)
         return closeWithError(kCannotInitReadWrite);
     c.receiveCount = 0;
@@ -534,6 +602,10 @@ void connectEvent(intptr_t lParam) {
     c.step = kStepGreeting;
     c.state = State::Connected;
     touch();
+    if (c.security == kSecurityTls) {
+        c.step = kStepTlsHandshake;
+        tlsStart();
+    }
 }
 
 void connectedEvent(intptr_t lParam) {
@@ -544,8 +616,12 @@ void connectedEvent(intptr_t lParam) {
     case platform::FD_WRITE: writeReadyEvent(); break;
     case platform::FD_CLOSE: {
         bool refused = c.refused;
+        bool handshaking = c.handshaking;
         AbortConnection();
-        if (!refused) postStatus(1, kConnexionClosed);
+        if (handshaking)
+            postStatus(1, formatText(errorKind(c.protocol), "tls handshake failed (connexion closed)"));
+        else if (!refused)
+            postStatus(1, kConnexionClosed);
         break;
     }
     default: break;
@@ -553,9 +629,25 @@ void connectedEvent(intptr_t lParam) {
 }
 
 // "name:port" with a decimal port 1-65535; anything else is all host name.
+// An IPv6 literal is written in brackets ("[::1]:110", "[::1]"); written
+// bare it has no port.
 bool splitPort(std::string_view host, std::string_view& name, uint16_t& port) {
+    if (!host.empty() && host.front() == '[') {
+        size_t close = host.find(']');
+        if (close != std::string_view::npos) {
+            std::string_view rest = host.substr(close + 1);
+            name = host.substr(1, close - 1);
+            if (rest.size() < 2 || rest.front() != ':') return false;
+            std::string_view ignored;
+            // "x:PORT" reuses the port rules below.
+            std::string probe = "x" + std::string(rest);
+            if (!splitPort(probe, ignored, port)) return false;
+            return true;
+        }
+    }
     size_t colon = host.rfind(':');
     name = host;
+    if (host.find(':') != colon) return false;  // a bare IPv6 literal
     if (colon == std::string_view::npos || colon + 1 >= host.size() || host.size() - colon > 6) return false;
     uint32_t value = 0;
     for (char ch : host.substr(colon + 1)) {
@@ -573,6 +665,11 @@ bool splitPort(std::string_view host, std::string_view& name, uint16_t& port) {
 
 int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t completionMessage,
                uint32_t statusMessage, std::string_view host, int serverType) {
+    return OpenServer(window, socketMessage, completionMessage, statusMessage, host, serverType, ServerOptions{});
+}
+
+int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t completionMessage,
+               uint32_t statusMessage, std::string_view host, int serverType, const ServerOptions& options) {
     Connection& c = conn();
     if (c.state != State::Idle) {
         AbortConnection();
@@ -589,14 +686,37 @@ int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t comple
     case kServerSmtp: c.port = kPortSmtp; c.protocol = Protocol::Smtp; break;
     default: break;
     }
+    c.security = options.security;
+    c.user = options.user;
+    c.password = options.password;
+    c.tlsDone = false;
+    resetCertificateProblem();
+    if (c.security == kSecurityTls) {
+        switch (c.protocol) {
+        case Protocol::Pop3: c.port = kPortPop3s; break;
+        case Protocol::Nntp: c.port = kPortNntps; break;
+        case Protocol::Smtp: c.port = kPortSmtps; break;
+        default: break;
+        }
+    }
     std::string_view name;
     uint16_t port = 0;
     if (splitPort(host, name, port)) c.port = port;
+    c.hostName = std::string(name);
     uint32_t dotted = platform::wsInetAddr(name);
-    c.addressKnown = dotted != platform::WS_INADDR_NONE;
-    c.address.addr = dotted;
+    platform::HostAddress literal;
+    bool known = dotted != platform::WS_INADDR_NONE;
+    if (known) {
+        std::memcpy(literal.bytes.data(), &dotted, 4);
+    } else if (platform::wsInetPton6(name, literal.bytes)) {
+        literal.family = platform::WS_AF_INET6;
+        known = true;
+    }
+    c.addresses.clear();
+    if (known) c.addresses.push_back(literal);
+    c.nextAddress = 0;
     c.host = {};
-    if (!c.addressKnown) {
+    if (!known) {
         c.lookup = platform::WSAAsyncGetHostByName(window, socketMessage, name, c.host);
         if (c.lookup == 0) {
             int error = platform::WSAGetLastError();
@@ -643,7 +763,10 @@ int AbortConnection() {
     }
     if (c.socket != platform::INVALID_SOCKET) {
         platform::WSAAsyncSelect(c.socket, nullptr, 0, 0);
-        if (c.state == State::Connected) {
+        if (c.ssl) {
+            c.sendCount = 0;
+            tlsClose(c.state == State::Connected && !c.handshaking ? kQuit : "");
+        } else if (c.state == State::Connected) {
             // QUIT goes out now if the socket takes it; the close then
             // finishes in the background.
             c.sendCount = 0;
@@ -654,6 +777,9 @@ int AbortConnection() {
         c.socket = platform::INVALID_SOCKET;
     }
     c.sendCount = 0;
+    c.startTlsPending = false;
+    c.password.assign(c.password.size(), '\0');
+    c.password.clear();
     c.state = State::Idle;
     c.step = kStepReady;
     stopWatchdog();

@@ -12,6 +12,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+struct ssl_st;
 
 namespace netwire::engine {
 
@@ -29,6 +32,9 @@ inline constexpr uint32_t kWatchdogTimerId = 1;
 inline constexpr uint16_t kPortPop3 = 110;
 inline constexpr uint16_t kPortNntp = 119;
 inline constexpr uint16_t kPortSmtp = 25;
+inline constexpr uint16_t kPortPop3s = 995;
+inline constexpr uint16_t kPortNntps = 563;
+inline constexpr uint16_t kPortSmtps = 465;
 
 inline constexpr long kConnectedEvents = platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE;
 
@@ -53,6 +59,15 @@ inline constexpr int kStepPass = 16;
 inline constexpr int kStepStat = 17;
 inline constexpr int kStepRetr = 18;
 inline constexpr int kStepDele = 19;
+inline constexpr int kStepStartTls = 20;    // STLS / STARTTLS sent, its reply awaited
+inline constexpr int kStepTlsHandshake = 21;
+inline constexpr int kStepEhlo = 22;
+inline constexpr int kStepAuth = 23;        // SMTP AUTH PLAIN or the user name of AUTH LOGIN
+inline constexpr int kStepAuthLogin = 24;   // AUTH LOGIN sent
+inline constexpr int kStepAuthPass = 25;    // the password of AUTH LOGIN sent
+inline constexpr int kStepAuthUser = 26;    // NNTP AUTHINFO USER sent
+inline constexpr int kStepAuthInfoPass = 27;
+inline constexpr int kStepUidl = 28;
 inline constexpr int kStepReady = 99;
 
 inline constexpr int kFileSendIdle = 1;
@@ -89,8 +104,8 @@ struct Connection {
     int step = kStepReady;
     uint16_t port = 0;
     Protocol protocol = Protocol::None;
-    platform::SockAddrIn address;
-    bool addressKnown = false;
+    std::vector<platform::HostAddress> addresses;  // to connect to, in turn
+    size_t nextAddress = 0;
     platform::AsyncHandle lookup = 0;
     platform::HostEntry host;
     platform::SOCKET socket = platform::INVALID_SOCKET;
@@ -118,6 +133,18 @@ struct Connection {
     bool holdFlush = false;       // the file sender is filling the queue
 
     std::array<int32_t*, 3> slots{};
+
+    // Security of this connection (kSecurity... of netwire.h) and the
+    // credentials the connection itself sends (SMTP AUTH, NNTP AUTHINFO).
+    int security = kSecurityNone;
+    std::string hostName;          // as written, without the port: checked against the certificate
+    std::string user;
+    std::string password;
+    ssl_st* ssl = nullptr;         // set while the bytes go through TLS
+    bool handshaking = false;
+    bool startTlsPending = false;  // the positive STARTTLS reply was read; the handshake starts next
+    bool tlsDone = false;          // the handshake completed and the certificate was accepted
+    std::string tlsOut;            // encrypted bytes the socket has not taken yet
 
     // A server that stops answering is given up after this long.
     uint32_t replyTimeoutMs = kDefaultReplyTimeoutMs;
@@ -187,6 +214,40 @@ struct ItemHeader {
     std::string messageId;
 };
 ItemHeader scanItemHeader(std::string_view path);
+
+// Hands the bytes of the receive buffer to the protocol (complete lines,
+// then a full buffer's piece of a data line).
+void processReceived();
+// Sends bytes through the socket, or through TLS when it is on; the result
+// is wsSend's (SOCKET_ERROR with WSAEWOULDBLOCK when nothing was taken).
+int sendBytes(const char* data, int length);
+
+// TLS (tls.cpp) ------------------------------------------------------------
+// Starts the handshake on the connected socket; the protocol's
+// tlsEstablished() follows once the certificate was accepted, or the
+// connection closes with the reason.
+void tlsStart();
+// FD_READ and FD_WRITE while TLS is on.
+void tlsReadable();
+void tlsWritable();
+// Encrypts plain bytes (all of them) and sends what the socket takes.
+int tlsWrite(const char* data, int length);
+// Forgets the last refused certificate (a new connection begins).
+void resetCertificateProblem();
+// Sends what TLS still holds; false when the socket could not take it all.
+bool tlsDrain();
+// On close: the last command (QUIT) and the closing alert go out if the
+// socket takes them; then the TLS state is dropped.
+void tlsClose(std::string_view lastCommand);
+// Called by a protocol when its STARTTLS was accepted (the line that said so
+// is the last plain-text byte read).
+void beginStartTls();
+// The connection is secured: the protocol goes on (implicit TLS: the
+// greeting; STARTTLS: what follows it).
+void tlsEstablished();
+void pop3TlsEstablished();
+void smtpTlsEstablished();
+void nntpTlsEstablished();
 
 // Protocol line handlers (one per protocol file).
 void pop3Line(const Line& line);

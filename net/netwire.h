@@ -19,7 +19,9 @@
 //
 // A host may be a name or a dotted address and may end in ":PORT" to use
 // another port than the protocol's (110 POP3, 119 NNTP, 25 SMTP). The reply
-// reader follows the server type, whatever the port.
+// reader follows the server type, whatever the port. A name may resolve to
+// several IPv6 and IPv4 addresses: each is tried in turn until one connects.
+// An IPv6 literal is written in brackets when a port follows ("[::1]:110").
 #pragma once
 
 #include "platform/messages.h"
@@ -41,6 +43,43 @@ inline constexpr int kStateLookingUp = 1;
 inline constexpr int kStateConnecting = 2;
 inline constexpr int kStateConnected = 3;
 
+// Security of a connection (ServerOptions::security).
+//   kSecurityNone      plain text, exactly as without options.
+//   kSecurityStartTls  plain-text greeting, then POP3 STLS, SMTP STARTTLS or
+//                      NNTP STARTTLS; the connection is reported up only
+//                      once TLS is on. A server that does not offer it, or
+//                      refuses it, or a handshake that fails, ends the
+//                      connection with an error text: nothing that carries a
+//                      user name or password has been sent by then.
+//   kSecurityTls       TLS from the first byte; the default ports become 995
+//                      (POP3), 563 (NNTP) and 465 (SMTP).
+// TLS is 1.2 or later; the server's certificate must chain to a trusted
+// authority (the system's, plus SetCertificateAuthorities), be valid now and
+// name the host as written (a name, or an address literal), unless the user
+// trusted that very certificate for that host (TrustCertificate).
+inline constexpr int kSecurityNone = 0;
+inline constexpr int kSecurityStartTls = 1;
+inline constexpr int kSecurityTls = 2;
+
+// What a refused certificate was refused for (LastCertificateProblem).
+inline constexpr int kCertificateOk = 0;
+inline constexpr int kCertificateNotTrusted = 1;    // "certificate not trusted"
+inline constexpr int kCertificateExpired = 2;       // "certificate expired"
+inline constexpr int kCertificateNotYetValid = 3;   // "certificate not yet valid"
+inline constexpr int kCertificateOtherHost = 4;     // "certificate is for another host"
+
+struct ServerOptions {
+    int security = kSecurityNone;
+    // SMTP: with a user, EHLO and AUTH PLAIN or LOGIN (whichever the server
+    // offers) before "connected"; without one and without TLS, HELO as
+    // always. NNTP: with a user, AUTHINFO USER/PASS after the greeting (and
+    // once TLS is on); without one, a 480 reply is reported as
+    // "nntp server asks for authentication". POP3 takes its user and
+    // password from OpenMailBox.
+    std::string user;
+    std::string password;
+};
+
 // Connection ----------------------------------------------------------------
 
 // Looks the host up, connects and waits for the greeting; completion wParam 0
@@ -48,6 +87,9 @@ inline constexpr int kStateConnected = 3;
 // other than 1-3 keeps the port and protocol of the previous connection.
 int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t completionMessage,
                uint32_t statusMessage, std::string_view host, int serverType);
+// The same with a security mode and credentials for this connection only.
+int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t completionMessage,
+               uint32_t statusMessage, std::string_view host, int serverType, const ServerOptions& options);
 // Handles one socket notification message (its wParam and lParam).
 int ProcessMsg(uintptr_t wParam, intptr_t lParam);
 // Closes whatever is open (sending QUIT on a connection) and posts "ready".
@@ -59,6 +101,27 @@ int ConnectionState();
 // (default 120000 ms; 0 waits for ever). A connection idle between commands
 // never times out.
 int SetReplyTimeout(uint32_t milliseconds);
+
+// Certificates --------------------------------------------------------------
+
+// The file of certificates the user trusted: lines "host SHA256-FINGERPRINT"
+// (the fingerprint as 32 hex pairs joined by ':'). Read on every connection
+// that meets a certificate it would otherwise refuse; an empty path (the
+// default) trusts nothing beyond the authorities.
+int SetTrustFile(std::string_view path);
+// A PEM file of further authorities to trust beside the system's (a
+// company's own authority; the tests' own). Empty: the system's only.
+int SetCertificateAuthorities(std::string_view pemFile);
+// The last refused certificate: its host (as written, without the port),
+// its SHA-256 fingerprint, and the reason (kCertificate..., kCertificateOk
+// when none was refused since OpenServer). The error status text was
+// "REASON TEXT (SHA-256 FINGERPRINT)".
+int LastCertificateProblem(std::string& host, std::string& fingerprint);
+// Adds host -> fingerprint to the trust file (made readable by its owner
+// only), so that the next connection to host accepts that certificate and
+// no other that fails the checks. 0 done, 1 no trust file set, 2 the file
+// could not be written, 3 not a fingerprint.
+int TrustCertificate(std::string_view host, std::string_view fingerprint);
 
 // NNTP ----------------------------------------------------------------------
 
@@ -102,5 +165,10 @@ int GetMailItem(uint32_t completionMessage, std::string_view headerFile, std::st
                 int32_t number);
 // DELE.
 int DeleteMailItem(uint32_t completionMessage, int32_t number);
+// UIDL after OpenMailBox: the unique id of every message, one line
+// "NUMBER ID" each into listFile; count = messages listed. A server without
+// UIDL answers -ERR: completion wParam 1 "uidl not supported", the
+// connection stays up and the program goes on as it would without ids.
+int ListUniqueIds(uint32_t completionMessage, std::string_view listFile, int32_t& count);
 
 }  // namespace netwire

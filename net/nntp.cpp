@@ -43,6 +43,10 @@ constexpr int kReplyNext = 223;
 constexpr int kReplyNewGroups = 231;
 constexpr int kReplyPosted = 240;
 constexpr int kReplySendArticle = 340;
+constexpr int kReplyTlsGo = 382;
+constexpr int kReplyAuthOk = 281;
+constexpr int kReplyPasswordWanted = 381;
+constexpr int kReplyAuthWanted = 480;
 constexpr int kNumberOffset = 4;
 constexpr size_t kDateLength = 6;
 constexpr size_t kDateTimeLength = 12;
@@ -50,6 +54,7 @@ constexpr size_t kGroupOverhead = 8;  // "GROUP " and CR LF
 constexpr size_t kBodyOverhead = 7;   // "BODY " and CR LF
 
 std::string g_dateFile;
+
 int32_t g_listCount = 0;
 
 std::string_view view(const Line& line) { return {line.text, static_cast<size_t>(line.length)}; }
@@ -163,6 +168,37 @@ void articleLine(const Line& line) {
     }
 }
 
+void startLogin() {
+    Connection& c = conn();
+    if (c.user.find_first_of("\r\n") != std::string::npos || c.user.size() + 16 >= static_cast<size_t>(kCommandSize))
+        return closeWithError("invalid user name");
+    if (c.password.find_first_of("\r\n") != std::string::npos || c.password.size() + 16 >= static_cast<size_t>(kCommandSize))
+        return closeWithError("invalid password");
+    c.step = kStepAuthUser;
+    queueCommand("AUTHINFO USER %s\r\n", c.user.c_str());
+}
+
+void loginReply(const Line& line) {
+    Connection& c = conn();
+    int reply = code(line);
+    if (c.step == kStepAuthUser && reply == kReplyPasswordWanted) {
+        c.step = kStepAuthInfoPass;
+        std::string command = "AUTHINFO PASS " + c.password + "\r\n";
+        queueText(command);
+        command.assign(command.size(), '\0');
+        return;
+    }
+    if (reply == kReplyAuthOk) return finish(0, kConnected);
+    c.refused = true;
+    closeWith("nntp authentication failed [%d]", line);
+}
+
+// The greeting was accepted, and TLS is on if it was asked for.
+void afterGreeting() {
+    if (!conn().user.empty()) return startLogin();
+    finish(0, kConnected);
+}
+
 void nextReply(const Line& line) {
     Connection& c = conn();
     if (code(line) != kReplyNext) return finishWithCode(1, "no next header [%d]", line);
@@ -225,8 +261,16 @@ void nntpWriteFailed() {
     closeWithError(conn().step == kStepHead ? kCannotWriteHeader : kCannotWriteBody);
 }
 
+void nntpTlsEstablished() { afterGreeting(); }
+
 void nntpLine(const Line& line) {
     Connection& c = conn();
+    bool command = c.step != kStepGreeting && c.step != kStepStartTls && c.step != kStepAuthUser &&
+                   c.step != kStepAuthInfoPass && c.step != kStepReady && c.step != kStepArticleSent;
+    // A server that wants a login first says so to any command; the user
+    // is told rather than left with the command's own failure text.
+    if (command && c.replyLines == 0 && code(line) == kReplyAuthWanted)
+        return closeWith("nntp server asks for authentication [%d]", line);
     switch (c.step) {
     case kStepGreeting: {
         int reply = code(line);
@@ -234,8 +278,21 @@ void nntpLine(const Line& line) {
             c.refused = true;
             return closeWith("cannot connect to nntp server [%d]", line);
         }
-        return finish(0, kConnected);
+        if (c.security == kSecurityStartTls) {
+            c.step = kStepStartTls;
+            queueText("STARTTLS\r\n");
+            return;
+        }
+        return afterGreeting();
     }
+    case kStepStartTls:
+        if (code(line) != kReplyTlsGo) {
+            c.refused = true;
+            return closeWith("nntp server refused STARTTLS [%d]", line);
+        }
+        return beginStartTls();
+    case kStepAuthUser:
+    case kStepAuthInfoPass: return loginReply(line);
     case kStepList:
     case kStepNewGroups: return groupListLine(line);
     case kStepDate: return dateReply(line);

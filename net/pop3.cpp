@@ -29,6 +29,10 @@ constexpr const char* kDeleteFailed = "mail deletion failed";
 constexpr const char* kCannotWriteHeader = "cannot write header file";
 constexpr const char* kCannotWriteBody = "cannot write body file";
 constexpr int kStatNumberOffset = 4;
+constexpr const char* kStlsRefused = "pop3 server refused STLS";
+constexpr const char* kUidlUnsupported = "uidl not supported";
+constexpr const char* kCannotWriteUidl = "cannot write unique id file";
+int32_t g_uidCount = 0;
 
 // The password waits here until PASS is formatted.
 std::string g_password;
@@ -51,9 +55,49 @@ void failRetrieval(const char* text) {
 }
 
 void greeting(const Line& line) {
+    Connection& c = conn();
     if (!positive(line)) return refuse(kCannotConnect);
-    conn().step = kStepReady;
+    if (c.security == kSecurityStartTls) {
+        c.step = kStepStartTls;
+        queueText("STLS\r\n");
+        return;
+    }
+    c.step = kStepReady;
     postCompletion(0, kConnected);
+}
+
+// UIDL: "+OK", then "NUMBER ID" lines, then ".".
+void uidlLine(const Line& line) {
+    Connection& c = conn();
+    if (c.replyLines == 0) {
+        if (!positive(line)) {
+            c.step = kStepReady;
+            return postCompletion(1, kUidlUnsupported);
+        }
+        if (!openForWrite(0)) return failRetrieval(kCannotWriteUidl);
+        return;
+    }
+    std::string_view text(line.raw, static_cast<size_t>(line.rawLength));
+    switch (torvakit::linestatus(std::string_view(line.text, static_cast<size_t>(line.length)))) {
+    case 2:
+        if (!closeFile()) return failRetrieval(kCannotWriteUidl);
+        c.step = kStepReady;
+        return postCompletion(0, formatText(TextKind::Pop3Progress, "%d unique ids listed", g_uidCount));
+    case 1: text.remove_prefix(1); break;
+    default: break;
+    }
+    // "NUMBER ID" with single spaces, whatever the server put between them.
+    size_t space = text.find_first_of(" \t");
+    if (space == std::string_view::npos) return;
+    std::string_view number = text.substr(0, space);
+    std::string_view id = text.substr(space);
+    while (!id.empty() && (id.front() == ' ' || id.front() == '\t')) id.remove_prefix(1);
+    while (!id.empty() && (id.back() == ' ' || id.back() == '\t')) id.remove_suffix(1);
+    if (number.empty() || id.empty()) return;
+    std::string out = std::string(number) + " " + std::string(id);
+    if (!writeData(out.data(), static_cast<int>(out.size()), true)) return failRetrieval(kCannotWriteUidl);
+    ++g_uidCount;
+    if (g_countSlot) *g_countSlot = g_uidCount;
 }
 
 void statReply(const Line& line) {
@@ -106,12 +150,22 @@ void retrData(const Line& line) {
 
 namespace engine {
 
+void pop3TlsEstablished() {
+    conn().step = kStepReady;
+    postCompletion(0, kConnected);
+}
+
 void pop3WriteFailed() { failRetrieval(conn().nextFile == 1 ? kCannotWriteHeader : kCannotWriteBody); }
 
 void pop3Line(const Line& line) {
     Connection& c = conn();
     switch (c.step) {
     case kStepGreeting: greeting(line); break;
+    case kStepStartTls:
+        if (!positive(line)) return refuse(kStlsRefused);
+        beginStartTls();
+        break;
+    case kStepUidl: uidlLine(line); break;
     case kStepUser:
         if (!positive(line)) return refuse(kUserFailed);
         c.step = kStepPass;
@@ -162,6 +216,17 @@ int GetMailItem(uint32_t completionMessage, std::string_view headerFile, std::st
     setTransferFiles(headerFile, bodyFile);
     beginCommand(completionMessage, kStepRetr, formatText(TextKind::Pop3Progress, "retrieving mail item %d", number));
     queueCommand("RETR %d\r\n", number);
+    return 0;
+}
+
+int ListUniqueIds(uint32_t completionMessage, std::string_view listFile, int32_t& count) {
+    count = 0;
+    if (!guard("not connected (ListUniqueIds)", "dll busy (ListUniqueIds)")) return 0;
+    setTransferFiles(listFile);
+    g_uidCount = 0;
+    g_countSlot = &count;
+    beginCommand(completionMessage, kStepUidl, "listing unique ids...");
+    queueText("UIDL\r\n");
     return 0;
 }
 

@@ -4,6 +4,8 @@
 
 #include "store/torvakit.h"
 
+#include <cctype>
+
 namespace netwire {
 
 using namespace engine;
@@ -11,6 +13,14 @@ using namespace engine;
 namespace {
 
 constexpr const char* kHelo = "HELO orrindel.mail\r\n";
+constexpr const char* kEhlo = "EHLO orrindel.mail\r\n";
+constexpr const char* kNoStartTls = "smtp server does not offer STARTTLS";
+constexpr const char* kNoAuthMechanism = "smtp server offers neither AUTH PLAIN nor AUTH LOGIN";
+constexpr const char* kNoAuth = "smtp server does not ask for authentication";
+constexpr const char* kUserInvalid = "invalid user name";
+constexpr const char* kPasswordInvalid = "invalid password";
+constexpr int kReplyAuthOk = 235;
+constexpr int kReplyAuthMore = 334;
 constexpr const char* kData = "DATA\r\n";
 constexpr const char* kConnected = "connected to smtp server";
 constexpr const char* kSent = "message sent";
@@ -32,6 +42,109 @@ constexpr size_t kBracketsOverhead = 2;   // the angle brackets an address may g
 
 std::string g_recipients;
 size_t g_position = 0;
+
+// What the EHLO reply offered.
+struct Offer {
+    bool startTls = false;
+    bool auth = false;
+    bool plain = false;
+    bool login = false;
+};
+Offer g_offer;
+int g_ehloLines = 0;
+
+std::string base64(std::string_view in) {
+    static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        uint32_t v = (uint32_t(uint8_t(in[i])) << 16) | (uint32_t(uint8_t(in[i + 1])) << 8) | uint8_t(in[i + 2]);
+        out += table[v >> 18];
+        out += table[(v >> 12) & 63];
+        out += table[(v >> 6) & 63];
+        out += table[v & 63];
+    }
+    if (i < in.size()) {
+        uint32_t v = uint32_t(uint8_t(in[i])) << 16;
+        if (i + 1 < in.size()) v |= uint32_t(uint8_t(in[i + 1])) << 8;
+        out += table[v >> 18];
+        out += table[(v >> 12) & 63];
+        out += i + 1 < in.size() ? table[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+// Sends a line carrying a secret and wipes the copy.
+void queueSecret(std::string line) {
+    line += "\r\n";
+    queueText(line);
+    line.assign(line.size(), '\0');
+}
+
+void noteCapability(const Line& line) {
+    std::string word(line.length > 4 ? line.text + 4 : "", line.length > 6 ? static_cast<size_t>(line.length - 6) : 0);
+    for (char& ch : word) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    if (word == "STARTTLS") g_offer.startTls = true;
+    if (word.rfind("AUTH", 0) == 0 && (word.size() == 4 || word[4] == ' ' || word[4] == '=')) {
+        g_offer.auth = true;
+        word += ' ';
+        g_offer.plain = g_offer.plain || word.find(" PLAIN ") != std::string::npos || word.find("=PLAIN ") != std::string::npos;
+        g_offer.login = g_offer.login || word.find(" LOGIN ") != std::string::npos || word.find("=LOGIN ") != std::string::npos;
+    }
+}
+
+void sendEhlo() {
+    g_offer = {};
+    g_ehloLines = 0;
+    conn().step = kStepEhlo;
+    queueText(kEhlo);
+}
+
+void connected() {
+    conn().step = kStepReady;
+    postCompletion(0, kConnected);
+}
+
+void refuseWith(const char* text) {
+    conn().refused = true;
+    closeWithError(text);
+}
+
+// After the last EHLO line: TLS first when it was asked for, then the
+// credentials, which therefore never travel before TLS is on.
+void ehloDone() {
+    Connection& c = conn();
+    if (c.security == kSecurityStartTls && !c.tlsDone) {
+        if (!g_offer.startTls) return refuseWith(kNoStartTls);
+        c.step = kStepStartTls;
+        queueText("STARTTLS\r\n");
+        return;
+    }
+    if (c.user.empty()) return connected();
+    if (!g_offer.auth) {
+        // Nothing secret was sent; a server that takes mail without a login
+        // is left to accept or refuse the message.
+        postStatus(0, kNoAuth);
+        return connected();
+    }
+    if (c.user.find_first_of("\r\n") != std::string::npos) return closeWithError(kUserInvalid);
+    if (c.password.find_first_of("\r\n") != std::string::npos) return closeWithError(kPasswordInvalid);
+    if (g_offer.plain) {
+        std::string token;
+        token += '\0';
+        token += c.user;
+        token += '\0';
+        token += c.password;
+        c.step = kStepAuth;
+        queueSecret("AUTH PLAIN " + base64(token));
+        token.assign(token.size(), '\0');
+        return;
+    }
+    if (!g_offer.login) return refuseWith(kNoAuthMechanism);
+    c.step = kStepAuthLogin;
+    queueText("AUTH LOGIN\r\n");
+}
 
 int code(const Line& line) { return torvakit::serverstatus(std::string_view(line.text, static_cast<size_t>(line.length))); }
 
@@ -84,6 +197,8 @@ const char* checkEnvelope(const ItemHeader& item) {
 
 namespace engine {
 
+void smtpTlsEstablished() { sendEhlo(); }
+
 void smtpLine(const Line& line) {
     Connection& c = conn();
     int reply = code(line);
@@ -93,8 +208,45 @@ void smtpLine(const Line& line) {
             c.refused = true;
             return fail("cannot connect to smtp server [%d]", line);
         }
-        c.step = kStepHelo;
-        queueText(kHelo);
+        if (c.security == kSecurityNone && c.user.empty()) {
+            c.step = kStepHelo;
+            queueText(kHelo);
+        } else {
+            sendEhlo();
+        }
+        break;
+    case kStepEhlo:
+        if (reply != kReplyOk) {
+            c.refused = true;
+            return fail("cannot connect to smtp server [%d]", line);
+        }
+        if (g_ehloLines++ > 0) noteCapability(line);  // the first line greets
+        if (line.length > 3 && line.text[3] == '-') break;
+        ehloDone();
+        break;
+    case kStepStartTls:
+        if (reply != kReplyReady) {
+            c.refused = true;
+            return fail("smtp server refused STARTTLS [%d]", line);
+        }
+        beginStartTls();
+        break;
+    case kStepAuthLogin:
+        if (reply != kReplyAuthMore) return fail("smtp authentication failed [%d]", line);
+        c.step = kStepAuthPass;
+        queueSecret(base64(c.user));
+        break;
+    case kStepAuthPass:
+        if (reply != kReplyAuthMore) return fail("smtp authentication failed [%d]", line);
+        c.step = kStepAuth;
+        queueSecret(base64(c.password));
+        break;
+    case kStepAuth:
+        if (reply != kReplyAuthOk) {
+            c.refused = true;
+            return fail("smtp authentication failed [%d]", line);
+        }
+        connected();
         break;
     case kStepHelo:
         if (reply != kReplyOk) {

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -190,7 +191,7 @@ void resolve(Lookup& lookup) {
         return;
     }
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_CANONNAME;
     addrinfo* list = nullptr;
@@ -200,14 +201,26 @@ void resolve(Lookup& lookup) {
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(list, freeaddrinfo);
     lookup.result.name = (list && list->ai_canonname) ? list->ai_canonname : lookup.name;
     for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET) continue;
-        auto* sin = reinterpret_cast<sockaddr_in*>(ai->ai_addr);
-        uint32_t a = sin->sin_addr.s_addr;
+        HostAddress any;
+        if (ai->ai_family == AF_INET) {
+            auto* sin = reinterpret_cast<sockaddr_in*>(ai->ai_addr);
+            uint32_t a = sin->sin_addr.s_addr;
+            std::memcpy(any.bytes.data(), &a, 4);
+            bool seen = false;
+            for (uint32_t b : lookup.result.addresses) seen = seen || a == b;
+            if (!seen) lookup.result.addresses.push_back(a);
+        } else if (ai->ai_family == AF_INET6) {
+            auto* sin6 = reinterpret_cast<sockaddr_in6*>(ai->ai_addr);
+            any.family = WS_AF_INET6;
+            std::memcpy(any.bytes.data(), &sin6->sin6_addr, 16);
+        } else {
+            continue;
+        }
         bool seen = false;
-        for (uint32_t b : lookup.result.addresses) seen = seen || a == b;
-        if (!seen) lookup.result.addresses.push_back(a);
+        for (const HostAddress& b : lookup.result.all) seen = seen || (b.family == any.family && b.bytes == any.bytes);
+        if (!seen) lookup.result.all.push_back(any);
     }
-    if (lookup.result.addresses.empty()) lookup.error = WSANO_DATA;
+    if (lookup.result.all.empty()) lookup.error = WSANO_DATA;
 }
 
 }  // namespace
@@ -312,10 +325,11 @@ int WSACancelAsyncRequest(AsyncHandle handle) {
 }
 
 SOCKET wsSocket(int family, int type, int protocol) {
-    if (family != WS_AF_INET) return fail(WSAEAFNOSUPPORT), INVALID_SOCKET;
+    if (family != WS_AF_INET && family != WS_AF_INET6) return fail(WSAEAFNOSUPPORT), INVALID_SOCKET;
     if (type != WS_SOCK_STREAM) return fail(WSAESOCKTNOSUPPORT), INVALID_SOCKET;
     if (protocol != 0 && protocol != WS_IPPROTO_TCP) return fail(WSAEPROTONOSUPPORT), INVALID_SOCKET;
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    int fd = ::socket(family == WS_AF_INET ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                      IPPROTO_TCP);
     if (fd < 0) return fail(wsErrorFromErrno(errno)), INVALID_SOCKET;
     SOCKET s = g_nextHandle++;
     sockets()[s].fd = fd;
@@ -338,23 +352,42 @@ int WSAAsyncSelect(SOCKET s, Window* window, uint32_t msg, long events) {
     return 0;
 }
 
-int wsConnect(SOCKET s, const SockAddrIn& address) {
+namespace {
+
+int startConnect(SOCKET s, const sockaddr* address, socklen_t length) {
     SocketRec* rec = findSocket(s);
     if (!rec) return fail(WSAENOTSOCK);
-    if (address.family != WS_AF_INET) return fail(WSAEAFNOSUPPORT);
     if (rec->connected) return fail(WSAEISCONN);
     if (rec->connecting) return fail(WSAEALREADY);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = address.port;
-    sin.sin_addr.s_addr = address.addr;
-    int rc = ::connect(rec->fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+    int rc = ::connect(rec->fd, address, length);
     if (rc != 0 && errno != EINPROGRESS) return fail(wsErrorFromErrno(errno));
     // Even a connect that completed at once is reported by FD_CONNECT.
     rec->connecting = true;
     updateWatch(s, *rec);
     if (rc == 0) return 0;
     return fail(WSAEWOULDBLOCK);
+}
+
+}  // namespace
+
+int wsConnect(SOCKET s, const SockAddrIn& address) {
+    if (!findSocket(s)) return fail(WSAENOTSOCK);
+    if (address.family != WS_AF_INET) return fail(WSAEAFNOSUPPORT);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = address.port;
+    sin.sin_addr.s_addr = address.addr;
+    return startConnect(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+}
+
+int wsConnect(SOCKET s, const SockAddrIn6& address) {
+    if (!findSocket(s)) return fail(WSAENOTSOCK);
+    if (address.family != WS_AF_INET6) return fail(WSAEAFNOSUPPORT);
+    sockaddr_in6 sin6{};
+    sin6.sin6_family = AF_INET6;
+    sin6.sin6_port = address.port;
+    std::memcpy(&sin6.sin6_addr, address.addr.data(), 16);
+    return startConnect(s, reinterpret_cast<const sockaddr*>(&sin6), sizeof sin6);
 }
 
 int wsSend(SOCKET s, const char* buffer, int len, int flags) {
@@ -438,6 +471,15 @@ uint32_t wsInetAddr(std::string_view dotted) {
     }
     if (pos != dotted.size()) return WS_INADDR_NONE;
     return wsHtonl(host);
+}
+
+bool wsInetPton6(std::string_view text, std::array<uint8_t, 16>& out) {
+    if (text.empty() || text.size() >= INET6_ADDRSTRLEN) return false;
+    std::string copy(text);
+    in6_addr a{};
+    if (inet_pton(AF_INET6, copy.c_str(), &a) != 1) return false;
+    std::memcpy(out.data(), &a, 16);
+    return true;
 }
 
 uint16_t wsHtons(uint16_t value) { return htons(value); }

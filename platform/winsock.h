@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <string>
+#include <array>
 #include <string_view>
 #include <vector>
 
@@ -44,6 +45,7 @@ inline constexpr int SOCKET_ERROR = -1;
 // Address family, socket type and protocol accepted by wsSocket (the values
 // are the same on WinSock and Linux).
 inline constexpr int WS_AF_INET = 2;
+inline constexpr int WS_AF_INET6 = 23;  // WinSock's number (Linux has 10)
 inline constexpr int WS_SOCK_STREAM = 1;
 inline constexpr int WS_IPPROTO_TCP = 6;
 // wsInetAddr's result for text that is not a dotted address.
@@ -131,10 +133,25 @@ struct SockAddrIn {
     uint32_t addr = 0;
 };
 
+// An IPv6 socket address; port in network byte order.
+struct SockAddrIn6 {
+    uint16_t family = WS_AF_INET6;
+    uint16_t port = 0;
+    std::array<uint8_t, 16> addr{};
+};
+
+// An address of either family as a look-up finds it: WS_AF_INET with the
+// four bytes first, or WS_AF_INET6.
+struct HostAddress {
+    int family = WS_AF_INET;
+    std::array<uint8_t, 16> bytes{};
+};
+
 // What an asynchronous look-up delivers.
 struct HostEntry {
     std::string name;                 // the name as resolved (canonical name when known)
     std::vector<uint32_t> addresses;  // IPv4 addresses, network byte order, first one preferred
+    std::vector<HostAddress> all;     // IPv6 and IPv4, in the resolver's order of preference
 };
 
 // Counts a start-up; fills data with version 1.1. Returns 0, or
@@ -149,7 +166,7 @@ int WSACleanup();
 int WSAGetLastError();
 void WSASetLastError(int error);
 
-// Starts a look-up of an IPv4 address for name on a worker thread. When it
+// Starts a look-up of the IPv6 and IPv4 addresses for name on a worker thread. When it
 // ends, out is filled (on the loop thread) and msg is posted to window with
 // wParam = the returned handle and lParam = WSAMAKEASYNCREPLY(0, error):
 // error 0 on success, WSAHOST_NOT_FOUND, WSATRY_AGAIN, WSANO_RECOVERY or
@@ -164,7 +181,7 @@ AsyncHandle WSAAsyncGetHostByName(Window* window, uint32_t msg, std::string_view
 // then already be queued).
 int WSACancelAsyncRequest(AsyncHandle handle);
 
-// Creates a stream socket (WS_AF_INET, WS_SOCK_STREAM, 0 or WS_IPPROTO_TCP).
+// Creates a stream socket (WS_AF_INET or WS_AF_INET6, WS_SOCK_STREAM, 0 or WS_IPPROTO_TCP).
 // Sockets of this layer are non-blocking from the start: there is no blocking
 // mode to leave. Returns INVALID_SOCKET on failure (WSAEAFNOSUPPORT, WSAESOCKTNOSUPPORT,
 // WSAEPROTONOSUPPORT, WSAEMFILE, ...).
@@ -188,6 +205,8 @@ int WSAAsyncSelect(SOCKET s, Window* window, uint32_t msg, long events);
 // SOCKET_ERROR with WSAEWOULDBLOCK, and FD_CONNECT reports the outcome.
 // Other errors (WSAECONNREFUSED, WSAENETUNREACH, ...) are final.
 int wsConnect(SOCKET s, const SockAddrIn& address);
+// The same for a socket made with WS_AF_INET6.
+int wsConnect(SOCKET s, const SockAddrIn6& address);
 // Sends up to len bytes; returns the count sent, or SOCKET_ERROR
 // (WSAEWOULDBLOCK when nothing could be sent now, WSAENOTCONN, WSAECONNRESET,
 // ...). Never raises SIGPIPE.
@@ -209,6 +228,9 @@ int wsSetLinger(SOCKET s, bool on, uint16_t seconds);
 // network-order address; WS_INADDR_NONE when it is not such a text (as with
 // WinSock, "255.255.255.255" cannot be told from a failure).
 uint32_t wsInetAddr(std::string_view dotted);
+// Parses an IPv6 address text ("::1", "fe80::1", no brackets, no zone);
+// false when it is not one.
+bool wsInetPton6(std::string_view text, std::array<uint8_t, 16>& out);
 
 // Byte order between host and network (big-endian).
 uint16_t wsHtons(uint16_t value);

@@ -1,7 +1,9 @@
 // The folder's list, count and index files: filing an item, reading a display
 // row, status bytes rewritten in place, item numbers.
 #include "platform/fsys.h"
+#include "store/journal.h"
 #include "store/lines.h"
+#include "store/mimeutil.h"
 #include "store/storeutil.h"
 #include "store/torvakit.h"
 
@@ -28,6 +30,7 @@ PreviousRecord g_previous;
 struct HeaderValues {
     std::string from, replyTo, recipient, subject, date, lines, messageId;
     bool news = false;
+    mime::RecordText text;  // for decoding encoded words into the record
 };
 
 bool take(std::string_view line, std::string_view name, std::string& value) {
@@ -57,7 +60,10 @@ bool readHeaderValues(std::string_view headerPath, HeaderValues& v) {
     platform::UniqueFile header = platform::openFile(headerPath, "rb");
     if (!header) return false;
     std::string line;
-    while (lines::readLine(header.get(), line) != lines::kEndOfFile) pickValue(line, v);
+    while (lines::readLine(header.get(), line) != lines::kEndOfFile) {
+        v.text.feed(line);
+        pickValue(line, v);
+    }
     return true;
 }
 
@@ -78,11 +84,13 @@ std::string sizeField(const HeaderValues& v, std::string_view bodyPath) {
 std::string recordTail(const HeaderValues& v, std::string_view bodyPath) {
     std::string display, sortable;
     util::recordDates(v.date, display, sortable);
-    const std::string author = displayName(v.replyTo.empty() ? v.from : v.replyTo);
-    const std::string recipient = v.news ? v.recipient : displayName(v.recipient);
+    std::string author = displayName(v.replyTo.empty() ? v.from : v.replyTo);
+    std::string recipient = v.news ? v.recipient : displayName(v.recipient);
+    std::string subject = v.subject;
+    v.text.decode(!v.replyTo.empty(), v.news, author, recipient, subject);
     std::string out;
     for (std::string_view field : {std::string_view(author), std::string_view(recipient),
-                                   std::string_view(v.subject), std::string_view(display),
+                                   std::string_view(subject), std::string_view(display),
                                    std::string_view(sortable)})
         (out += field) += "\r\n";
     out += sizeField(v, bodyPath) + "\r\n";
@@ -171,6 +179,24 @@ int StatFileSize(std::string_view path, uint32_t& size) {
 
 int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::string_view listPath,
                  std::string_view countPath, char status) {
+    // A kill between the record and the count, or inside the record, is
+    // repaired from this entry at the next start. It is not synced: the page
+    // cache outlives the process, and a sync per filed message would cost more
+    // than the filing.
+    journal::replayLeftover();
+    journal::Entry entry("append");
+    entry.add("list", listPath).add("count", countPath).add("header", headerPath)
+        .add("status", std::string(1, status));
+    if (!journal::begin(entry, false)) return 0;
+    const int result = detail::appendToList(headerPath, bodyPath, listPath, countPath, status, false);
+    journal::end();
+    return result;
+}
+
+namespace detail {
+
+int appendToList(std::string_view headerPath, std::string_view bodyPath, std::string_view listPath,
+                 std::string_view countPath, char status, bool takeBack) {
     HeaderValues values;
     if (!readHeaderValues(headerPath, values)) return 0;
     util::ListAppender list;
@@ -181,11 +207,69 @@ int AppendToList(std::string_view headerPath, std::string_view bodyPath, std::st
     record += status;
     record += "\r\n" + recordTail(values, bodyPath);
     if (!util::writeAll(list.get(), record)) return 0;  // the appender cuts it back off
+    if (countPath.empty()) return list.commit(false) ? 1 : 0;
+    if (takeBack) {
+        if (!list.flush(false)) return 0;
+        uint32_t count = 0;
+        GetFile(countPath, count);
+        if (SetFile(countPath, count + 1) != 1) return 0;  // the appender takes the record back
+        if (!list.commit(false)) {
+            SetFile(countPath, count);
+            return 0;
+        }
+        g_previous = {platform::resolvePath(listPath), statusOffset};
+        return 1;
+    }
     if (!list.commit(false)) return 0;
     g_previous = {platform::resolvePath(listPath), statusOffset};
     uint32_t count = 0;
     GetFile(countPath, count);
     return SetFile(countPath, count + 1);
+}
+
+}  // namespace detail
+
+int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::string_view bodyPath,
+                  std::string_view folder, char status, std::string& headerName) {
+    headerName.clear();
+    const std::string head = platform::resolvePath(headPath), body = platform::resolvePath(bodyPath);
+    if (!platform::fileExists(head) || !platform::directoryExists(journal::folderDirectory(folder)))
+        return 0;
+    std::string header, bodyName;
+    // When the number cannot be stored, every later message would get the
+    // same one: nothing is filed.
+    journal::replayLeftover();
+    if (MakeFileNames(numberFile, header, bodyName) != 1) return 0;
+    // One look at the folder serves the checks, the moves and the index files.
+    const detail::DirectoryEntries entries(folder);
+    // An item already there is never overwritten (a damaged number file).
+    if (!entries.find(header).empty() || !entries.find(bodyName).empty()) return 0;
+    const std::string headerFile = entries.fresh(header), bodyFile = entries.fresh(bodyName);
+    journal::Entry entry("file");
+    entry.add("folder", folder).add("header", header).add("head", headPath).add("body", bodyPath)
+        .add("status", std::string(1, status));
+    if (!journal::begin(entry, false)) return 0;
+    const bool hasBody = platform::fileExists(body);
+    bool ok = !hasBody || detail::moveResolved(body, bodyFile);
+    if (ok && !detail::moveResolved(head, headerFile)) {
+        if (hasBody) detail::moveResolved(bodyFile, body);
+        ok = false;
+    }
+    if (ok && detail::appendToList(headerFile, bodyFile, util::listPath(folder), util::countPath(folder),
+                                   status, true) != 1) {
+        detail::moveResolved(headerFile, head);
+        if (hasBody) detail::moveResolved(bodyFile, body);
+        ok = false;
+    }
+    if (ok) {
+        for (int type : {2, 3, 4, 5, 7, 8}) {
+            const std::string index = entries.find("n" + std::to_string(type) + ".idx");
+            if (!index.empty()) ::unlink(index.c_str());
+        }
+    }
+    journal::end();
+    if (ok) headerName = header;
+    return ok ? 1 : 0;
 }
 
 int UpdatePrevStatus(std::string_view listPath, char status) {

@@ -2,6 +2,7 @@
 #include "platform/clock.h"
 #include "platform/fsys.h"
 #include "store/lines.h"
+#include "store/mimeutil.h"
 #include "store/storeutil.h"
 #include "store/torvakit.h"
 
@@ -116,6 +117,67 @@ void prepareReply(Fields& f) {
     if (!f.replyTo.empty()) f.from = f.replyTo;
     if (!f.followupTo.empty()) f.recipient = f.followupTo;
     extractrealname(f.from, 0, f.replyTo);
+}
+
+// Decoded values are read whole: a header's continuation lines are joined
+// to it (encoded words are often split over them), up to this length.
+constexpr std::size_t kMaxUnfolded = 16 * 1024;
+
+// The header values GetHeaderFieldsDecoded and GetAuthorDecoded need, with
+// their continuation lines, chosen by the same rules as readFields.
+struct UnfoldedFields {
+    std::string from, replyTo, subject, cc, date, messageId, newsgroups, to, followupTo;
+    bool haveTo = false, haveNewsgroups = false;
+};
+
+std::string* unfoldedSlot(std::string_view line, UnfoldedFields& u, std::size_t& nameLength) {
+    struct Slot {
+        std::string_view name;
+        std::string UnfoldedFields::*field;
+    };
+    static constexpr Slot kSlots[] = {
+        {"Cc:", &UnfoldedFields::cc},           {"From:", &UnfoldedFields::from},
+        {"Reply-To:", &UnfoldedFields::replyTo}, {"Subject:", &UnfoldedFields::subject},
+        {"Date:", &UnfoldedFields::date},        {"Message-Id:", &UnfoldedFields::messageId},
+        {"Newsgroups:", &UnfoldedFields::newsgroups}, {"Followup-To:", &UnfoldedFields::followupTo},
+        {"To:", &UnfoldedFields::to},
+    };
+    for (const Slot& slot : kSlots) {
+        if (headercompare(line, slot.name) == 0) continue;
+        nameLength = slot.name.size();
+        if (slot.field == &UnfoldedFields::to) {
+            // The first To counts, as in readFields.
+            if (u.haveTo) return nullptr;
+            u.haveTo = true;
+        }
+        if (slot.field == &UnfoldedFields::newsgroups) u.haveNewsgroups = true;
+        return &(u.*slot.field);
+    }
+    return nullptr;
+}
+
+void readUnfolded(HeaderFile& header, UnfoldedFields& u) {
+    std::string line;
+    std::string* current = nullptr;
+    while (header.next(line)) {
+        if (current && !line.empty() && isBlank(line.front())) {
+            if (current->size() + line.size() <= kMaxUnfolded) *current += line;
+            continue;
+        }
+        std::size_t nameLength = 0;
+        current = unfoldedSlot(line, u, nameLength);
+        if (current) *current = util::headerValue(line, nameLength);
+    }
+}
+
+std::string decodedValue(std::string_view raw, bool address, std::size_t limit) {
+    std::string out;
+    mime::decodeWords(raw, out, address);
+    return mime::cutUtf8(out, limit);
+}
+
+std::string decodedName(std::string_view decodedAddress) {
+    return mime::displayNameOf(decodedAddress);
 }
 
 }  // namespace
@@ -313,6 +375,54 @@ int GetAuthor(std::string& itemPath, std::string& name, std::string& address) {
     std::string bracketed;
     extractemailaddr(who, bracketed);
     address = bracketed.size() >= 2 ? bracketed.substr(1, bracketed.size() - 2) : std::string();
+    return 1;
+}
+
+int GetHeaderFieldsDecoded(std::string_view itemPath, std::string& from, std::string& recipient,
+                           std::string& subject, std::string& cc, std::string& replyTo,
+                           std::string& date, std::string& messageId, int32_t ccLimit,
+                           int32_t mode) {
+    from.clear(), recipient.clear(), subject.clear(), cc.clear();
+    replyTo.clear(), date.clear(), messageId.clear();
+    if (itemPath.empty()) return 0;
+    HeaderFile header(util::withLastChar(itemPath, 'h'));
+    if (!header.isOpen()) return 0;
+    const int first = header.firstByte();
+    UnfoldedFields u;
+    readUnfolded(header, u);
+    Fields f;
+    const std::size_t ccCap = ccLimit > 2 ? static_cast<std::size_t>(ccLimit) - 2 : 0;
+    f.from = decodedValue(u.from, true, util::kMaxValue);
+    f.replyTo = decodedValue(u.replyTo, true, util::kMaxValue);
+    f.subject = decodedValue(u.subject, false, util::kMaxValue);
+    f.cc = decodedValue(u.cc, true, std::min(ccCap, util::kMaxValue));
+    const std::string& rawRecipient = u.haveNewsgroups ? u.newsgroups : u.to;
+    f.recipient = mime::cutUtf8(mime::firstAddress(decodedValue(rawRecipient, true, std::string::npos)),
+                                util::kMaxValue);
+    f.followupTo = util::capped(util::upToComma(u.followupTo));
+    f.messageId = util::capped(u.messageId);
+    std::string sortable;
+    util::recordDates(util::capped(u.date), f.date, sortable);
+    if (mode == 0) prepareReply(f);
+    if (mode == 2) f.subject = mime::cutUtf8("Fwd: " + f.subject, util::kMaxValue);
+    if (mode == 0) {
+        mime::trimIncompleteUtf8(f.subject);
+        f.replyTo = decodedName(f.from);
+    }
+    from = f.from, recipient = f.recipient, subject = f.subject, cc = f.cc;
+    replyTo = f.replyTo, date = f.date, messageId = f.messageId;
+    return first == EOF ? 0 : static_cast<unsigned char>(first);
+}
+
+int GetAuthorDecoded(std::string& itemPath, std::string& name, std::string& address) {
+    const int rc = GetAuthor(itemPath, name, address);
+    if (rc != 1) return rc;
+    HeaderFile header(itemPath);
+    if (!header.isOpen()) return 0;
+    UnfoldedFields u;
+    readUnfolded(header, u);
+    const std::string& who = u.replyTo.empty() ? u.from : u.replyTo;
+    name = decodedName(decodedValue(who, true, std::string::npos));
     return 1;
 }
 

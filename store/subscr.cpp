@@ -1,6 +1,7 @@
 // The subscription file: subscribed groups, their folders and the number of
 // the next article to retrieve, rewritten in place.
 #include "platform/fsys.h"
+#include "store/journal.h"
 #include "store/lines.h"
 #include "store/storeutil.h"
 #include "store/torvakit.h"
@@ -155,6 +156,7 @@ int AddSub(std::string_view subscriptionFile, std::string_view namesFile,
 int SubSub(std::string_view subscriptionFile, std::string_view namesFile, std::string& group) {
     util::lowerAscii(group);
     if (!isSubscribed(subscriptionFile, group)) return 1;
+    journal::replayLeftover();
     platform::UniqueFile in = platform::openFile(subscriptionFile, "rb");
     platform::UniqueFile scratch = platform::openFile(kScratchFile, "wb");
     if (!in || !scratch) return 2;
@@ -173,7 +175,15 @@ int SubSub(std::string_view subscriptionFile, std::string_view namesFile, std::s
     }
     in.reset();
     ok = ok && platform::syncFile(scratch.get()) && std::fclose(scratch.release()) == 0;
-    ok = ok && platform::renameReplace(kScratchFile, subscriptionFile);
+    journal::Entry entry("subsub");
+    entry.add("subscr", subscriptionFile).add("names", namesFile).add("group", group);
+    for (const std::string& folder : folders)
+        if (isGroupFolder(folder)) entry.add("folder", folder);
+    ok = ok && journal::begin(entry, true);
+    if (ok && !platform::renameReplace(kScratchFile, subscriptionFile)) {
+        journal::end();
+        ok = false;
+    }
     if (!ok) {
         scratch.reset();
         platform::deleteFile(kScratchFile);
@@ -181,8 +191,10 @@ int SubSub(std::string_view subscriptionFile, std::string_view namesFile, std::s
     }
     platform::UniqueFile namesOut = platform::openFile(namesFile, "wb");
     if (namesOut) util::writeAll(namesOut.get(), names);
+    namesOut.reset();
     for (const std::string& folder : folders)
-        if (isGroupFolder(folder)) removedir(folder);
+        if (isGroupFolder(folder)) detail::removeDirectory(folder);
+    journal::end();
     return 0;
 }
 

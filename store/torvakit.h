@@ -117,6 +117,105 @@ int GetReference(std::string& itemPath, std::string& messageId);
 int GetAuthor(std::string& itemPath, std::string& name, std::string& address);
 
 // ---------------------------------------------------------------------------
+// Character sets and encoded header words (charset.cpp, encword.cpp)
+// ---------------------------------------------------------------------------
+
+// Text is handed to the program as UTF-8. Conversion goes through the C
+// library's iconv, so every charset it knows is read; gb2312 and gbk are read
+// as GB18030, shift_jis as CP932, big5 as BIG5-HKSCS (the supersets mailers
+// really write). An empty charset, "us-ascii" and "unknown-8bit" mean
+// undeclared: the bytes are kept when they are valid UTF-8, else read as
+// Latin-1.
+
+// out = bytes converted from charset to UTF-8. 1 when the charset is known
+// (a byte sequence invalid in it becomes U+FFFD); 0 when it is not, and the
+// bytes were read as Latin-1, so none is lost.
+int ConvertToUtf8(std::string_view bytes, std::string_view charset, std::string& out);
+// out = the header value with its RFC 2047 encoded words (B and Q, any
+// charset) decoded to UTF-8: adjacent words in one charset are joined before
+// conversion (a character or a base64 group split between two words comes
+// out whole) and the blanks between encoded words are dropped; a malformed
+// word (bad base64, no "?=") stays as it stands; other 8-bit bytes are
+// undeclared text. Control bytes in the result become spaces, so a decoded
+// value never holds a line end. 1 when anything was decoded or converted;
+// 0 when the value is ASCII without encoded words (out equals it).
+int DecodeHeaderValue(std::string_view value, std::string& out);
+// The same for address headers (From, To, Cc, Reply-To): a decoded display
+// name holding a comma, quote, bracket or other special is written as a
+// quoted string, so extractrealname, extractemailaddr and the cut at the
+// first comma still split the addresses as the sender meant.
+int DecodeAddressValue(std::string_view value, std::string& out);
+// The way back, for headers written into outgoing items: words holding
+// 8-bit bytes (or "=?") become UTF-8 encoded words ("=?UTF-8?B?...?="), at
+// most 75 characters each and never splitting a character; ASCII words
+// stay. 1 when anything was encoded, 0 when the value is unchanged.
+int EncodeHeaderValue(std::string_view utf8, std::string& out);
+// The same for address lists: only display names are encoded (a quoted one
+// loses its quotes); addresses in angle brackets and separators stay.
+int EncodeAddressValue(std::string_view utf8, std::string& out);
+// GetHeaderFields for display and reuse as text: the same outputs, modes and
+// result, but From, recipient, Cc and Reply-To decoded with
+// DecodeAddressValue and the subject with DecodeHeaderValue, each read with
+// its folded continuation lines and cut to 255 bytes at a character
+// boundary. The values are UTF-8 and may hold 8-bit bytes, so they are
+// not ready to be written into an outgoing header as they are; the raw
+// GetHeaderFields stays the one for re-sending a stored value unchanged
+// (recompose).
+int GetHeaderFieldsDecoded(std::string_view itemPath, std::string& from, std::string& recipient,
+                           std::string& subject, std::string& cc, std::string& replyTo,
+                           std::string& date, std::string& messageId, int32_t ccLimit,
+                           int32_t mode);
+// GetAuthor with the display name decoded (UTF-8); the address is the same.
+int GetAuthorDecoded(std::string& itemPath, std::string& name, std::string& address);
+
+// ---------------------------------------------------------------------------
+// Readable text and MIME parts of an item (mimetext.cpp)
+// ---------------------------------------------------------------------------
+
+// One part of an item besides its readable text.
+struct MimePart {
+    int32_t index = 0;  // what DecodeMimePart takes
+    std::string name;   // its file name in UTF-8 (RFC 2231 and encoded words decoded), may be empty
+    std::string type;   // lower-cased, "application/pdf"
+    uint64_t size = 0;  // decoded bytes
+};
+
+// What MakeReadableText found.
+struct ReadableText {
+    int32_t html = 0;         // 1: the text written is HTML (no plain text twin)
+    std::string charset;      // the declared charset it was converted from, lower case
+    std::vector<MimePart> parts;  // the other parts, in the order of the message
+};
+
+// Writes the text of an item as its author wrote it, UTF-8 with CR LF line
+// ends, to outputPath (replaced); the item's files are only read. itemPath
+// names the header or the body file; the header file gives the top-level
+// MIME type. The text is the message's text part decoded from base64 or
+// quoted-printable and converted from its charset: of a
+// multipart/alternative the text/plain twin, or the HTML one (html set)
+// when there is no plain one; multiparts nested in any way are walked, and
+// unnamed inline text/plain parts after the text are appended to it. A
+// message without MIME headers is its body, undeclared (UTF-8 when valid,
+// else Latin-1). Every other part is listed in info.parts. Uuencoded and
+// yEnc files carried in the lines of a plain text (news binaries) are cut
+// out of it, each replaced by one line naming it ("[yEnc file: name, N
+// bytes]"), and listed as parts of type application/octet-stream numbered
+// after the MIME parts. 1, or 0 when the body cannot be read or the output
+// cannot be written.
+int MakeReadableText(std::string_view itemPath, std::string_view outputPath, ReadableText& info);
+// Decodes the part with that index (from MakeReadableText's list) into the
+// folder (a prefix ending in a separator, as for decodefile) under its
+// cleaned file name, or a fresh name when it has none, and logs it in the
+// folder's decode log. outputPath receives the file's path. 1; 0 when the
+// body cannot be read or has no such part; -2 when no name can be formed;
+// -6 when the output cannot be written. A carried uuencoded or yEnc file is
+// decoded by decodefile, with its checks and its results: -9 a yEnc file
+// failed its size or CRC32 check, -10 a yEnc part was decoded but the file
+// still lacks the parts other items hold (decoding those completes it).
+int DecodeMimePart(std::string_view itemPath, int32_t index, std::string_view folder,
+                   std::string& outputPath);
+
+// ---------------------------------------------------------------------------
 // Store layout and list files (listfile.cpp)
 // ---------------------------------------------------------------------------
 
@@ -211,13 +310,16 @@ inline constexpr std::string_view kScratchFile = "OMAIL.TMP";
 // into "OMAIL.TMP", flushed to disk and renamed over the old one; moved
 // records are appended to the destination list in list order; the counts
 // change by the number of records actually moved. 1 when done, 0 when the
-// source list, "OMAIL.TMP" or the destination list cannot be opened (nothing
-// changed). Moving into the folder itself changes nothing and gives 1.
+// source list, "OMAIL.TMP" or the destination list cannot be opened or
+// written, a moved item's file name is already taken in the destination, or
+// an item file cannot be moved (nothing changed). Moving into the folder
+// itself changes nothing and gives 1.
 int MoveItems(std::string_view source, std::string_view destination, int32_t sortType,
               std::vector<int32_t>& selection);
 // Moves every record and item of the source folder to the destination; the
 // source is left with count 0 and no list. 1, or 0 when either list cannot be
-// opened (nothing changed).
+// opened or written, the destination is empty or already has a file of a
+// moved item's name, or an item file cannot be moved (nothing changed).
 int MoveAllItems(std::string_view source, std::string_view destination);
 // Expires items to the destination (empty: deletes them). mode <= 0: items
 // more than -mode whole days old by their display date; mode > 0: items whose
@@ -238,6 +340,61 @@ int concatfiles(std::string_view destination, std::string_view source);
 int EmptyDir(std::string_view directory);
 // Empties the directory and removes it. 1 when it is gone, else 0.
 int removedir(std::string_view directory);
+
+// ---------------------------------------------------------------------------
+// Journal, recovery and the program's filing steps (journal.cpp, listfile.cpp,
+// move.cpp)
+// ---------------------------------------------------------------------------
+
+// Every store operation that changes more than one file (MoveItems,
+// MoveAllItems, ExpireItems, EmptyDir, removedir, SubSub, AppendToList and
+// the two filing steps below) first notes what it is about to do in the
+// journal "omail.jnl" in the current (data) directory and clears the note when
+// done; the batch operations sync the note before their first change and their
+// folders before clearing it. The journal holds at most one note; an empty or
+// missing journal means nothing is pending. An operation that finds a note left
+// by a crash replays it first.
+inline constexpr std::string_view kJournalFile = "omail.jnl";
+
+// Replays the journal of the data directory (empty: the current directory):
+// an operation cut short is finished, or undone where it had not yet taken
+// place, so that every item is listed once, in the folder that holds its
+// files; every folder it touched loses records cut off at the end of its list
+// and second records of one item, gets its unlisted header files listed again
+// from their headers, its count set to its records and its index files
+// deleted. Asks nothing. 0 when nothing was pending (report empty); 1 when
+// something was repaired, with a short lower-case text for the status bar in
+// report ("recovered an interrupted move of 10000 items"); -1 when the data
+// directory cannot be entered or the journal cannot be read or cleared.
+// Run it at start before any folder is read.
+int RecoverStore(std::string_view dataDirectory, std::string& report);
+
+// Files a retrieved message or article: takes the next item number from
+// numberFile ("omail.dat"), moves bodyPath ("body.tmp", when it exists) and
+// headPath ("head.tmp") into folder (a path ending in a separator) under the
+// item's names, adds the record with the given status ('U' mail, 'O' a news
+// header) and one to the count, and deletes the folder's index files of sort
+// types 2, 3, 4, 5, 7 and 8. headerName gets the new header file's name
+// ("N0000042.omh", without folder). 1 when filed; 0 when nothing was filed:
+// no head file, no such folder, the number file cannot be rewritten (every
+// later message would get the same number), a file of the item's names is
+// already in the folder (never overwritten), or a file, the record or the count
+// cannot be written (the two files are back where they were). A caller that
+// gets 0 should end the run before anything is deleted on the server.
+int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::string_view bodyPath,
+                  std::string_view folder, char status, std::string& headerName);
+
+// Files delivered items out of the outbox in one step: selection as for
+// MoveItems (selection[0] = n, then n rows in sortType order, replaced by
+// their ordinals), destinations[i] the folder of row selection[i + 1]
+// ("SENT\" or a personal folder; empty deletes the item). Each item's two
+// files and its record (status kept) move there; the counts follow; the index
+// files of sort types 2, 3, 4, 5, 7 and 8 of the outbox and of every
+// destination are deleted. 1 when done; 0 when fewer than n destinations are
+// given, a list cannot be opened or written, an item's name is already taken
+// in its destination or a file cannot be moved (nothing changed then).
+int FileDelivered(std::string_view outbox, int32_t sortType, std::vector<int32_t>& selection,
+                  const std::vector<std::string>& destinations);
 
 // ---------------------------------------------------------------------------
 // Subscription file (subscr.cpp)
@@ -293,6 +450,13 @@ int ForwardFile(std::string_view bodyPath, std::string& outPath);
 // 1, or 0 when the output cannot be created or, in the full form, the header
 // cannot be opened.
 int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t full);
+// MakeViewHeader with the recipient, author, subject and Cc lines decoded to
+// UTF-8 (GetHeaderFieldsDecoded); the raw header copy stays raw. For the
+// viewer's header pane and the print header.
+int MakeViewHeaderDecoded(std::string_view headerPath, std::string& outPath, int32_t full);
+// ForwardFile with the message text taken from textPath (the item's
+// readable text, MakeReadableText) instead of its raw body file.
+int ForwardTextFile(std::string_view itemPath, std::string_view textPath, std::string& outPath);
 
 // ---------------------------------------------------------------------------
 // Item creation and row readers (item.cpp)
@@ -365,13 +529,22 @@ int uueencodefile2(std::string_view attachment, uint32_t partSize, std::string_v
 // anything was found); -1 body cannot be opened; -2 / -3 no name could be
 // formed for a MIME part / a "begin" block; -5 / -6 / -7 / -8 an output file
 // for a uuencoded / base64 / plain / quoted-printable part cannot be created.
+// yEnc blocks ("=ybegin" ... "=yend") are decoded too; a file is listed and
+// logged only once whole and past its size and CRC32 checks: -9 a block
+// failed them (or lacks its "=yend"); -10 a part of a multi-part file was
+// decoded and checked but other parts are still to come (they join it when
+// decoded later in this process); -11 a yEnc output cannot be written.
 int decodefile(std::string_view bodyPath, std::string& names, char quote, std::string_view folder);
 // Decodes one item of a uuencoded file spread over several items. state 0
 // looks for "begin" and sets outputPath; state 1 (the previous result) appends
 // to outputPath. -1 bad state; -2 body cannot be opened; -3 no name could be
 // formed; -5 output cannot be created; -6 output cannot be opened for
 // appending; 0 no "begin" in this item; 1 decoded, no "end" yet; 2 "end"
-// reached, the file is complete and logged.
+// reached, the file is complete and logged. A multi-part yEnc file goes the
+// same way, one "=ypart" per item written at its offset: 1 the part passed
+// its size and CRC32 checks; 2 every part is in and the whole file passed
+// its checks, logged; -7 the item holds no part of this file; -8 a part
+// failed its checks; -9 the whole file failed its size or CRC32 check.
 int uuedecodefile2(std::string_view bodyPath, int state, char quote, std::string_view folder,
                    std::string& outputPath);
 // Decodes a body that is nothing but base64 lines; the name comes from a

@@ -5,6 +5,7 @@
 
 #include "platform/fsys.h"
 #include "store/lines.h"
+#include "store/mimeutil.h"
 #include "store/storeutil.h"
 
 #include <cstdio>
@@ -232,28 +233,39 @@ int IndentFile(std::string_view bodyPath, std::string& outPath, char quote) {
     return 1;
 }
 
-int ForwardFile(std::string_view bodyPath, std::string& outPath) {
+namespace {
+
+// The forward text of the item whose header is headerPath, with the
+// message text from messagePath.
+int forwardFile(std::string_view headerPath, std::string_view messagePath, std::string& outPath) {
     platform::UniqueFile out = createScratch(outPath);
     if (!out) return 0;
-    platform::UniqueFile header = platform::openFile(util::withLastChar(bodyPath, 'h'), "rb");
+    platform::UniqueFile header = platform::openFile(headerPath, "rb");
     if (!header) return 0;
     util::writeAll(out.get(), "this is a forwarded message\r\n\r\noriginal header:\r\n\r\n");
     copyRawHeader(header.get(), out.get());
-    platform::UniqueFile body = platform::openFile(util::withLastChar(bodyPath, 'b'), "rb");
+    platform::UniqueFile body = platform::openFile(messagePath, "rb");
     if (!body) return 0;
     util::writeAll(out.get(), "\r\noriginal message:\r\n\r\n");
     copyLines(body.get(), out.get(), {});
     return 1;
 }
 
-int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t full) {
+int makeViewHeader(std::string_view headerPath, std::string& outPath, int32_t full, bool decoded) {
     std::string from, recipient, subject, cc, replyTo, date, messageId;
-    int first = GetHeaderFields(headerPath, from, recipient, subject, cc, replyTo, date, messageId,
-                                kHeaderValueLimit, kViewMode);
+    int first = decoded ? GetHeaderFieldsDecoded(headerPath, from, recipient, subject, cc, replyTo, date,
+                                                 messageId, kHeaderValueLimit, kViewMode)
+                        : GetHeaderFields(headerPath, from, recipient, subject, cc, replyTo, date,
+                                          messageId, kHeaderValueLimit, kViewMode);
     bool mail = first == '+' || first == 'T';
     std::string author, shown;
-    extractrealname(replyTo.empty() ? from : replyTo, 0, author);
-    if (mail) extractrealname(recipient, 0, shown);
+    if (decoded) {
+        author = mime::displayNameOf(replyTo.empty() ? from : replyTo);
+        if (mail) shown = mime::displayNameOf(recipient);
+    } else {
+        extractrealname(replyTo.empty() ? from : replyTo, 0, author);
+        if (mail) extractrealname(recipient, 0, shown);
+    }
 
     platform::UniqueFile out = createScratch(outPath);
     if (!out) return 0;
@@ -273,6 +285,24 @@ int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t fu
     if (!header) return 0;
     copyRawHeader(header.get(), out.get());
     return 1;
+}
+
+}  // namespace
+
+int ForwardFile(std::string_view bodyPath, std::string& outPath) {
+    return forwardFile(util::withLastChar(bodyPath, 'h'), util::withLastChar(bodyPath, 'b'), outPath);
+}
+
+int ForwardTextFile(std::string_view itemPath, std::string_view textPath, std::string& outPath) {
+    return forwardFile(util::withLastChar(itemPath, 'h'), textPath, outPath);
+}
+
+int MakeViewHeader(std::string_view headerPath, std::string& outPath, int32_t full) {
+    return makeViewHeader(headerPath, outPath, full, false);
+}
+
+int MakeViewHeaderDecoded(std::string_view headerPath, std::string& outPath, int32_t full) {
+    return makeViewHeader(headerPath, outPath, full, true);
 }
 
 }  // namespace torvakit

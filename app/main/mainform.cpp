@@ -1,6 +1,8 @@
 #include "main/mainform.h"
 
 #include "main/prompts.h"
+#include "net/netwire.h"
+#include "transfer/connection.h"
 #include "platform/fsys.h"
 #include "settings/gen.h"
 #include "store/torvakit.h"
@@ -65,6 +67,10 @@ Tmainform::Tmainform(QWidget* parent)
     m_transfers.deliveryFlag = false;
     m_itemCount = -1;
     torvakit::OpenWinsock();
+    netwire::SetTrustFile(m_dataDir + "/" + transfer::kTrustFile);
+    // An operation a crash cut short is finished or undone before any
+    // folder is read; what was repaired is said once the list is shown.
+    torvakit::RecoverStore(m_dataDir, m_recoveryReport);
 
     loadNameList("folders.lst", folderbox);
     rebuildMailFolders();
@@ -133,6 +139,10 @@ bool Tmainform::askPassword(std::string_view caption, std::string& text) {
     return !text.empty();
 }
 
+bool Tmainform::question(const std::string& text) {
+    return queryform->ask(QString::fromStdString(text)) == ui::kResultOk;
+}
+
 void Tmainform::setDefaultCursor() {
     while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
 }
@@ -170,6 +180,7 @@ void Tmainform::showEvent(QShowEvent* event) {
     if (!m_lockFailed) {
         m_listReady = true;
         reloadList();
+        if (!m_recoveryReport.empty()) showStatusText(QString::fromStdString(m_recoveryReport));
     }
     emit firstShown();
 }

@@ -14,11 +14,13 @@
 #include "main/mainhost.h"
 #include "main/messagelist.h"
 #include "settings/settings.h"
+#include "transfer/newsretrieval.h"
 #include "transfer/transfer.h"
 
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +36,7 @@ class FindCommands;
 class ViewCommands;
 class Tenterstringform;
 class Tgen;
+class Tnewsgrpform;
 class Tfoptsform;
 class Tqueryform;
 class VirtualList;
@@ -55,13 +58,14 @@ inline constexpr int kSortByStatus = 2;
 inline constexpr int kSortByDate = 7;
 inline constexpr int kStartSortedColumn = 4;
 
-class Tmainform : public QMainWindow, public MainHost, private transfer::Host {
+class Tmainform : public QMainWindow, public MainHost, private transfer::Host, private transfer::NewsHost {
     Q_OBJECT
 
     // Declared first: the transfers need the data directory.
     std::string m_dataDir;
     omail::IniFile m_ini;
     transfer::Transfers m_transfers;
+    transfer::NewsTransfers m_news{m_transfers, static_cast<transfer::NewsHost&>(*this)};
 
 public:
     // The current directory is the data directory.
@@ -102,6 +106,8 @@ public:
     int sortType() const override { return m_sortType; }
     std::string bodyPathOfRow(int row) override;
     void showViewedItem() override;
+    bool fetchNewsBodyForViewing(int row) override { return m_news.requestBodyForViewing(row); }
+    void setNewsViewer(std::function<void(int row)> viewer) override { m_newsViewer = std::move(viewer); }
     Tenterstringform& entryPrompt() override { return *enterstringform; }
     Tqueryform& questionPrompt() override { return *queryform; }
 
@@ -152,6 +158,8 @@ public slots:
     void selectall1Click();
     void sortbystatus1Click();
     void Timer1Timer();
+    // "&newsgroups": the newsgroup lists window, modal, not during a news transfer.
+    void newsgroups1Click();
 
 signals:
     void firstShown();
@@ -166,15 +174,29 @@ private:
     // transfer::Host
     void showStatus(const std::string& text) override;
     void information(const std::string& text) override;
+    bool question(const std::string& text) override;
     bool askPassword(std::string_view caption, std::string& text) override;
     void setDefaultCursor() override;
     void mailRetrievalEnded() override;
+    // transfer::NewsHost (panes.cpp)
+    int newsgroupCount() const override;
+    std::string newsgroupName(int row) const override;
+    int selectedNewsgroup() const override;
+    void selectNewsgroup(int row) override;
+    int listSortType() const override { return m_sortType; }
+    int listItemCount() const override { return m_itemCount; }
+    int listCurrentRow() const override { return m_currentItem; }
+    std::vector<int> listSelectedRows() const override;
+    std::string shownFolder() override { return folderPath(); }
+    void setBusyCursor(bool busy) override;
+    void viewRetrievedItem(int row) override;
 
     // menus.cpp
     void buildToolbar();
     void buildMenus();
     void buildPopups();
     void bindCommands();
+    void bindNewsCommands();
     QToolButton* addButton(const char* name, const char* hint, int icon);
     // panes.cpp
     void buildPanes();
@@ -199,6 +221,8 @@ private:
     const Tfoptsform* m_folderOptions = nullptr;
     FindCommands* m_find = nullptr;
     ViewCommands* m_view = nullptr;
+    std::function<void(int row)> m_newsViewer;
+    Tnewsgrpform* m_newsgroups = nullptr;  // made on first use
     int m_currentItem = -1;
     int m_itemCount = -1;
     int m_sortType = kSortByDate;
@@ -212,5 +236,6 @@ private:
     std::string m_listPath;
     std::string m_indexPath;
     std::string m_countPath;
+    std::string m_recoveryReport;
     MessageListModel* m_model = nullptr;
 };

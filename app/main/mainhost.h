@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,12 @@ public:
     // After viewing: the current item selected alone and focused, the
     // caption showing its position.
     virtual void showViewedItem() = 0;
+
+    // Opening a news item whose body is missing: marks the row "S" and
+    // fetches its body; the viewer set here is then called with the row.
+    // False when nothing was requested.
+    virtual bool fetchNewsBodyForViewing(int row) = 0;
+    virtual void setNewsViewer(std::function<void(int row)> viewer) = 0;
 
     // The shared prompts: one-line entry and yes/no question.
     virtual Tenterstringform& entryPrompt() = 0;

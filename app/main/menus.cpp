@@ -1,6 +1,7 @@
 // The main menu, the pop-up menus and the toolbar, each built from a table.
 #include "commands/find.h"
 #include "main/mainform.h"
+#include "news/newsgrpform.h"
 #include "ui/dialogs.h"
 #include "ui/virtuallist.h"
 #include "viewer/viewcommands.h"
@@ -11,6 +12,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -346,4 +348,28 @@ void Tmainform::bindCommands() {
         button->setEnabled(true);
         connect(button, &QToolButton::clicked, action, &QAction::trigger);
     }
+    bindNewsCommands();
+}
+
+void Tmainform::bindNewsCommands() {
+    const MainActions& a = m_actions;
+    bindAction(a.newsarticleheadersandbodies1, this, [this] { m_news.headersAndBodies(); });
+    bindAction(a.newsarticleheaders1, this, [this] { m_news.headers(); });
+    bindAction(a.selectednewsarticlebodies1, this, [this] { m_news.selectedBodies(); });
+    bindAction(a.highlightednewsarticlebodies1, this, [this] { m_news.highlightedBodies(); });
+    bindAction(a.headersandbodiessubscribed1, this, [this] { m_news.headersAndBodiesSubscribed(); });
+    bindAction(a.headerssubscribed1, this, [this] { m_news.headersSubscribed(); });
+    bindAction(a.highlightedbodiessubscribed1, this, [this] { m_news.highlightedBodiesSubscribed(); });
+    bindAction(a.newsgroups1, this, &Tmainform::newsgroups1Click);
+}
+
+void Tmainform::newsgroups1Click() {
+    if (m_transfers.transferState == transfer::kNewsTransfer) return;
+    if (!m_newsgroups) m_newsgroups = new Tnewsgrpform(*this, m_ini, m_actions.general1, this);
+    // The window's list transfers use the engine's one connection: a timed
+    // mail retrieval starting meanwhile would cut them off. The count
+    // towards it goes on once the window is closed.
+    Timer1->stop();
+    m_newsgroups->run();
+    Timer1->start();
 }

@@ -8,6 +8,7 @@
 #include "store/torvakit.h"
 #include "ui/virtuallist.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -216,4 +217,36 @@ std::string Tmainform::folderPath() {
         return {};
     if (home.back() == '\\') home.back() = '/';
     return m_dataDir + "/" + home;
+}
+
+// ---------------------------------------------------------------------------
+// The newsgroup pane and the list as the news retrieval sees them
+// ---------------------------------------------------------------------------
+
+int Tmainform::newsgroupCount() const { return newsbox->count(); }
+
+std::string Tmainform::newsgroupName(int row) const {
+    QListWidgetItem* item = newsbox->item(row);
+    return item ? item->text().toLocal8Bit().toStdString() : std::string();
+}
+
+int Tmainform::selectedNewsgroup() const { return newsbox->currentRow(); }
+
+void Tmainform::selectNewsgroup(int row) {
+    m_switchingFolder = true;
+    mailbox->setCurrentRow(-1);
+    newsbox->setCurrentRow(row);
+    m_switchingFolder = false;
+    reloadList();
+}
+
+std::vector<int> Tmainform::listSelectedRows() const { return databox->selectedRowList(); }
+
+void Tmainform::setBusyCursor(bool busy) {
+    if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+    else QApplication::restoreOverrideCursor();
+}
+
+void Tmainform::viewRetrievedItem(int row) {
+    if (m_newsViewer) m_newsViewer(row);
 }

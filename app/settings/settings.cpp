@@ -72,6 +72,15 @@ const std::vector<SettingKey>& settingKeys() {
         {"autodlv", nullptr, &G::autodlv, {}},
         {"hlimit", nullptr, &G::hlimit, {}},
         {"xnoarc", nullptr, &G::xnoarc, {}},
+        // Connections beyond plain text: the security of each server (0 none,
+        // 1 STARTTLS, 2 TLS from the first byte) and the SMTP and news logins.
+        {"popsec", nullptr, &G::popsec, {}},
+        {"smtpsec", nullptr, &G::smtpsec, {}},
+        {"nntpsec", nullptr, &G::nntpsec, {}},
+        {"smtpuser", &G::smtpuser, nullptr, std::string(kEmptyMarker)},
+        {"smtppass", &G::smtppass, nullptr, std::string(kEmptyMarker)},
+        {"newsuser", &G::newsuser, nullptr, std::string(kEmptyMarker)},
+        {"newspass", &G::newspass, nullptr, std::string(kEmptyMarker)},
     };
     return keys;
 }

@@ -65,6 +65,10 @@ struct GeneralSettings {
     int backcol = 12632256, normcol = 0, unredcol = 0, headcol = 16777215, readcol = 255,
         highcol = 8453888, markcol = 4259584, seltcol = 16776960;
     int timei = 0, autodlv = 0, hlimit = 50, xnoarc = 1;
+    // Security of each server (netwire::kSecurity...) and the logins of the
+    // SMTP and news servers; all off unless set.
+    int popsec = 0, smtpsec = 0, nntpsec = 0;
+    std::string smtpuser, smtppass, newsuser, newspass;
 
     // Reports a conversion error; the key then keeps its default.
     using ErrorSink = std::function<void(const std::string&)>;

@@ -3,6 +3,7 @@
 #include "net/netwire.h"
 #include "platform/fsys.h"
 #include "store/torvakit.h"
+#include "transfer/connection.h"
 #include "transfer/transfer.h"
 
 namespace transfer {
@@ -27,7 +28,8 @@ void MailRetrieval::start() {
     t.host().lockForTransfer();
     m_itemNumber = 1;
     m_step = MailStep::Connected;
-    netwire::OpenServer(&t, kSocketMessage, kMailMessage, kStatusMessage, settings.pop, kPop3ServerType);
+    netwire::OpenServer(&t, kSocketMessage, kMailMessage, kStatusMessage, settings.pop, kPop3ServerType,
+                        pop3Options(settings));
 }
 
 void MailRetrieval::onCompletion(uintptr_t wParam) {
@@ -114,40 +116,17 @@ std::string MailRetrieval::destinationFolder() const {
     return t.dataPath(kInbox) + "/";
 }
 
-namespace {
-
-bool pathTaken(const std::string& path) { return platform::fileExists(path) || platform::directoryExists(path); }
-
-// Moves a temporary file to a name nothing holds yet; never replaces a file.
-bool moveToFreeName(const std::string& from, const std::string& to) {
-    if (pathTaken(to)) return false;
-    if (platform::renameNoReplace(from, to)) return true;
-    // Another file system: copy, and keep the source until the copy is there.
-    return platform::copyFileReplace(from, to) && platform::deleteFile(from);
-}
-
-}  // namespace
-
 bool MailRetrieval::fileRetrievedMessage() {
     const Transfers& t = m_transfers;
     const std::string head = t.dataPath(kHeaderTemp);
-    const std::string body = t.dataPath(kBodyTemp);
     // A message the server sent nothing for: nothing to file, nothing lost.
     if (!platform::fileExists(head)) return true;
-    // A number that could not be stored would be handed out again and the
-    // next message would land on this one's files.
-    std::string headerName, bodyName;
-    if (torvakit::MakeFileNames(t.dataPath(kItemNumberFile), headerName, bodyName) != 1) return false;
-    const std::string folder = destinationFolder();
-    const std::string headerPath = folder + headerName;
-    const std::string bodyPath = folder + bodyName;
-    if (pathTaken(headerPath) || pathTaken(bodyPath)) return false;
-    if (platform::fileExists(body) && !moveToFreeName(body, bodyPath)) return false;
-    if (!moveToFreeName(head, headerPath)) return false;
-    int appended = torvakit::AppendToList(headerPath, bodyPath, folder + std::string(kListName),
-                                          folder + std::string(kCountName), kNewStatus);
-    dropIndices(folder);
-    return appended == 1;
+    // The store takes the number, moves both files and adds the record as
+    // one journaled step; it never files over another item and puts the
+    // files back when any part fails.
+    std::string headerName;
+    return torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, t.dataPath(kBodyTemp), destinationFolder(),
+                                   kNewStatus, headerName) == 1;
 }
 
 }  // namespace transfer

@@ -59,7 +59,27 @@ void Transfers::onStatus(uintptr_t wParam, const char* text) {
     cancel(false);
     m_host.setDefaultCursor();
     if (message == kPasswordFailed) retrievalPassword.clear();
-    if (wasRunning != kIdle && !automatic) m_host.information(message);
+    if (wasRunning == kIdle || automatic) return;
+    switch (offerTrust(message)) {
+    case Trust::NotAsked: m_host.information(message); break;
+    case Trust::Declined: break;  // the question showed the reason
+    case Trust::Trusted:
+        // Trusted from now on: the retrieval starts again at once; other
+        // transfers are started again by the user.
+        if (wasRunning == kRetrievingMail) retrieveMail();
+        break;
+    }
+}
+
+Transfers::Trust Transfers::offerTrust(const std::string& message) {
+    std::string host, fingerprint;
+    if (netwire::LastCertificateProblem(host, fingerprint) == netwire::kCertificateOk) return Trust::NotAsked;
+    if (!m_host.question(message + "\n\ntrust this certificate for " + host + " from now on?")) return Trust::Declined;
+    if (netwire::TrustCertificate(host, fingerprint) != 0) {
+        m_host.information(std::string(kCannotTrust));
+        return Trust::Declined;
+    }
+    return Trust::Trusted;
 }
 
 void Transfers::cancel(bool normalEnd) {

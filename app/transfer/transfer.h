@@ -45,6 +45,7 @@ inline constexpr int kTickSeconds = 10;
 inline constexpr int kSecondsPerMinute = 60;
 
 inline constexpr std::string_view kPasswordFailed = "password failed";
+inline constexpr std::string_view kCannotTrust = "cannot write the list of trusted certificates";
 
 inline constexpr std::string_view kHeaderTemp = "head.tmp";
 inline constexpr std::string_view kBodyTemp = "body.tmp";
@@ -68,6 +69,8 @@ public:
     virtual void showStatus(const std::string& text) = 0;
     // An information box with one OK button.
     virtual void information(const std::string& text) = 0;
+    // A yes/no question; true for yes.
+    virtual bool question(const std::string&) { return false; }
     // The one-line entry dialog showing '*' for each character; true with
     // the text when the user confirmed a non-empty entry.
     virtual bool askPassword(std::string_view caption, std::string& text) = 0;
@@ -124,6 +127,9 @@ public:
 
 private:
     void onStatus(uintptr_t wParam, const char* text);
+    enum class Trust { NotAsked, Declined, Trusted };
+    // After a refused certificate: offers to trust it for its host.
+    Trust offerTrust(const std::string& message);
 
     Host& m_host;
     std::string m_dataDir;

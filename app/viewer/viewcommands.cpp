@@ -22,7 +22,13 @@ constexpr int kStatusChanged = 1;
 bool bodyExists(const std::string& path) { return !path.empty() && platform::fileExists(platform::resolvePath(path)); }
 }  // namespace
 
-ViewCommands::ViewCommands(MainHost& host, QObject* parent) : QObject(parent), m_host(host) {}
+ViewCommands::ViewCommands(MainHost& host, QObject* parent) : QObject(parent), m_host(host) {
+    // A news body fetched for viewing arrives here with its row.
+    m_host.setNewsViewer([this](int row) {
+        m_host.setCurrentItem(row);
+        openViewer();
+    });
+}
 
 ViewCommands::~ViewCommands() = default;
 
@@ -48,8 +54,10 @@ bool ViewCommands::itemBlocked() const {
 
 void ViewCommands::selecteditem1Click() {
     if (m_host.currentItem() < 0) return;
-    if (!m_host.mailFolderShown() && !bodyExists(m_host.currentBodyPath()) && fetchBodyAndView) {
-        fetchBodyAndView(m_host.currentItem());
+    // A news item without its body is fetched first and viewed once it is
+    // there; while a transfer that cannot take it runs, nothing happens.
+    if (!m_host.mailFolderShown() && !bodyExists(m_host.currentBodyPath())) {
+        m_host.fetchNewsBodyForViewing(m_host.currentItem());
         return;
     }
     openViewer();

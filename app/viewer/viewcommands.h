@@ -29,9 +29,6 @@ public:
     void launchselecteditem1Click();
     void viewdecodelog1Click();
 
-    // A news item without its body: the news retrieval fetches it and views
-    // it afterwards. Until that is plugged in the user is told it is missing.
-    std::function<void(int row)> fetchBodyAndView;
     // Run after viewing when "autodlv" is 1: delivering the outbox.
     std::function<void()> deliverAfterViewing;
 

@@ -16,6 +16,19 @@
 # Only one OpenSMTPD can run per machine (its queue and control socket are
 # fixed): a lab that wants one waits (up to 5 minutes) until the SMTP server
 # of another lab has stopped.
+#
+# TLS: with LAB_TLS_CERT and LAB_TLS_KEY (PEM files, e.g. made by a test
+# with an authority of its own) the servers also speak TLS. dovecot offers
+# STLS on POP3_PORT and TLS from the first byte on POP3S_PORT (ssl =
+# required). SMTP over TLS is smtp-tls.py beside this script, because
+# OpenSMTPD 6.8 fails every TLS handshake with OpenSSL 3: submission with
+# STARTTLS and logins required on SUBMIT_PORT, TLS from the first byte with
+# logins on SMTPS_PORT, delivering to SMTP_TLS_MAILDIR. INN's reader offers
+# STARTTLS on NNTP_PORT and TLS from the first byte on NNTPS_PORT (a
+# standalone nnrpd), and every reader must log in. The logins are POP3_USER
+# and POP3_PASS; the ports go into lab.env beside the others. LAB_IPV6=1
+# makes dovecot listen on ::1 too; "smtpd" in LAB_WITHOUT leaves OpenSMTPD
+# out but not the TLS submission server.
 set -euo pipefail
 
 MAIL_UID=4242
@@ -66,42 +79,7 @@ wait_gone() {
     kill -KILL "$pid" 2>/dev/null || true
 }
 
-setup_pop3() {
-    local d=$LAB/pop3
-    mkdir -p "$d/run" "$d/state" "$d/home/Maildir/cur" "$d/home/Maildir/new" "$d/home/Maildir/tmp"
-    cat > "$d/dovecot.conf" <<EOF
-base_dir = $d/run
-state_dir = $d/state
-log_path = $d/dovecot.log
-protocols = pop3
-listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain
-auth_failure_delay = 0
-mail_location = maildir:~/Maildir
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN $d/users
-}
-userdb {
-  driver = passwd-file
-  args = $d/users
-}
-service pop3-login {
-  inet_listener pop3 {
-    address = 127.0.0.1
-    port = $POP3_PORT
-  }
-}
-EOF
-    echo "$POP3_USER:{PLAIN}$POP3_PASS:$MAIL_UID:$MAIL_UID::$d/home" > "$d/users"
-    chown -R "$MAIL_UID:$MAIL_UID" "$d/home"
-    setsid dovecot -F -c "$d/dovecot.conf" > "$d/stdout.log" 2>&1 < /dev/null &
-    wait_greeting "$POP3_PORT" "+OK" dovecot
-}
-
-setup_smtp() {
+setup_smtpd() {
     local d=$LAB/smtp
     mkdir -p "$d/Maildir/cur" "$d/Maildir/new" "$d/Maildir/tmp"
     chown -R "$MAIL_UID:$MAIL_UID" "$d/Maildir"
@@ -130,6 +108,84 @@ EOF
     echo $! > "$d/smtpd.pid"
     exec 9>&-
     wait_greeting "$SMTP_PORT" "220" smtpd
+}
+
+# Copies the certificate and key where the servers can read them.
+setup_tls() {
+    [ -n "${LAB_TLS_CERT:-}" ] || return 0
+    mkdir -p "$LAB/tls"
+    cp "$LAB_TLS_CERT" "$LAB/tls/cert.pem"
+    cp "$LAB_TLS_KEY" "$LAB/tls/key.pem"
+    chmod 644 "$LAB/tls/cert.pem"
+    chmod 600 "$LAB/tls/key.pem"
+    POP3S_PORT=${POP3S_PORT:-$(free_port)}
+    SUBMIT_PORT=${SUBMIT_PORT:-$(free_port)}
+    SMTPS_PORT=${SMTPS_PORT:-$(free_port)}
+    NNTPS_PORT=${NNTPS_PORT:-$(free_port)}
+}
+
+pop3_tls_conf() {
+    if [ -z "${LAB_TLS_CERT:-}" ]; then
+        printf 'ssl = no\ndisable_plaintext_auth = no\n'
+        return
+    fi
+    printf 'ssl = required\nssl_cert = <%s\nssl_key = <%s\nssl_min_protocol = TLSv1.2\ndisable_plaintext_auth = yes\n' \
+        "$LAB/tls/cert.pem" "$LAB/tls/key.pem"
+}
+
+pop3s_listener() {
+    [ -n "${LAB_TLS_CERT:-}" ] || return 0
+    printf '  inet_listener pop3s {\n    address = %s\n    port = %s\n    ssl = yes\n  }\n' "$POP3_ADDRESSES" "$POP3S_PORT"
+}
+
+setup_pop3() {
+    local d=$LAB/pop3
+    mkdir -p "$d/run" "$d/state" "$d/home/Maildir/cur" "$d/home/Maildir/new" "$d/home/Maildir/tmp"
+    cat > "$d/dovecot.conf" <<EOF
+base_dir = $d/run
+state_dir = $d/state
+log_path = $d/dovecot.log
+protocols = pop3
+listen = $POP3_ADDRESSES
+$(pop3_tls_conf)
+auth_mechanisms = plain
+auth_failure_delay = 0
+mail_location = maildir:~/Maildir
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN $d/users
+}
+userdb {
+  driver = passwd-file
+  args = $d/users
+}
+service pop3-login {
+  inet_listener pop3 {
+    address = $POP3_ADDRESSES
+    port = $POP3_PORT
+  }
+$(pop3s_listener)
+}
+EOF
+    echo "$POP3_USER:{PLAIN}$POP3_PASS:$MAIL_UID:$MAIL_UID::$d/home" > "$d/users"
+    chown -R "$MAIL_UID:$MAIL_UID" "$d/home"
+    setsid dovecot -F -c "$d/dovecot.conf" > "$d/stdout.log" 2>&1 < /dev/null &
+    wait_greeting "$POP3_PORT" "+OK" dovecot
+}
+
+setup_smtp() {
+    local d=$LAB/smtp
+    # LAB_WITHOUT=smtpd: the TLS submission server alone (no OpenSMTPD,
+    # so no waiting for another lab's).
+    case " $WITHOUT " in *" smtpd "*) mkdir -p "$d" ;; *) setup_smtpd ;; esac
+    if [ -n "${LAB_TLS_CERT:-}" ]; then
+        mkdir -p "$d/tls-Maildir/cur" "$d/tls-Maildir/new" "$d/tls-Maildir/tmp"
+        setsid /usr/bin/python3 "$(dirname "$0")/smtp-tls.py" "$LAB/tls/cert.pem" "$LAB/tls/key.pem" \
+            "$SUBMIT_PORT" "$SMTPS_PORT" "$POP3_USER" "$POP3_PASS" "$d/tls-Maildir" \
+            > "$d/smtp-tls.log" 2>&1 < /dev/null &
+        echo $! > "$d/smtp-tls.pid"
+        wait_greeting "$SUBMIT_PORT" "220" "the TLS submission server"
+    fi
 }
 
 setup_nntp() {
@@ -168,9 +224,20 @@ pathincoming:    $d/spool/incoming
 pathoutgoing:    $d/spool/outgoing
 patharchive:     $d/spool/archive
 EOF
+    if [ -n "${LAB_TLS_CERT:-}" ]; then
+        cp "$LAB/tls/cert.pem" "$d/etc/cert.pem"
+        cp "$LAB/tls/key.pem" "$d/etc/key.pem"
+        printf 'tlscertfile:     %s\ntlskeyfile:      %s\n' "$d/etc/cert.pem" "$d/etc/key.pem" >> "$d/etc/inn.conf"
+    fi
     printf 'streaming:       true\nmax-connections: 8\n' > "$d/etc/incoming.conf"
     printf 'ME:!*/!local::\n' > "$d/etc/newsfeeds"
     printf 'method tradspool {\n    newsgroups: *\n    class: 0\n}\n' > "$d/etc/storage.conf"
+    if [ -n "${LAB_TLS_CERT:-}" ]; then
+        printf '%s:%s\n' "$POP3_USER" "$(openssl passwd -6 "$POP3_PASS")" > "$d/etc/readers.passwd"
+        printf 'auth "users" {\n    hosts: "*"\n    auth: "ckpasswd -f %s"\n}\n' "$d/etc/readers.passwd" > "$d/etc/readers.conf"
+        printf 'access "users" {\n    users: "%s"\n    newsgroups: "*"\n    access: RPA\n    domain: lab.test\n}\n' \
+            "$POP3_USER" >> "$d/etc/readers.conf"
+    else
     cat > "$d/etc/readers.conf" <<'EOF'
 auth "localhost" {
     hosts: "localhost, 127.0.0.1, ::1, stdin"
@@ -183,6 +250,7 @@ access "localhost" {
     domain: lab.test
 }
 EOF
+    fi
     cat > "$d/db/active" <<'EOF'
 control 0000000000 0000000001 n
 control.cancel 0000000000 0000000001 n
@@ -206,6 +274,15 @@ EOF
     INNCONF=$d/etc/inn.conf setsid setpriv --reuid=news --regid=news --init-groups "$INNBIN/innd" -f \
         > "$d/log/innd.stdout" 2>&1 < /dev/null &
     wait_greeting "$NNTP_PORT" "200" innd
+    if [ -n "${LAB_TLS_CERT:-}" ]; then
+        # A standalone reader that speaks TLS from the first byte.
+        INNCONF=$d/etc/inn.conf setsid setpriv --reuid=news --regid=news --init-groups \
+            "$INNBIN/nnrpd" -D -b 127.0.0.1 -p "$NNTPS_PORT" -S \
+            > "$d/log/nnrpd-tls.stdout" 2>&1 < /dev/null &
+        echo $! > "$d/run/nnrpd-tls.pid"
+        local i
+        for i in $(seq 1 100); do port_in_use "$NNTPS_PORT" && break; sleep 0.05; done
+    fi
 }
 
 start() {
@@ -221,6 +298,10 @@ start() {
     POP3_PORT=${POP3_PORT:-$(free_port)}
     SMTP_PORT=${SMTP_PORT:-$(free_port)}
     NNTP_PORT=${NNTP_PORT:-$(free_port)}
+    setup_tls
+    # LAB_IPV6=1: dovecot listens on ::1 as well (same ports).
+    POP3_ADDRESSES=127.0.0.1
+    [ "${LAB_IPV6:-}" != 1 ] || POP3_ADDRESSES="127.0.0.1, ::1"
     WITHOUT=${LAB_WITHOUT:-}
     case " $WITHOUT " in *" pop3 "*) ;; *) setup_pop3 ;; esac
     case " $WITHOUT " in *" smtp "*) ;; *) setup_smtp ;; esac
@@ -235,6 +316,10 @@ POP3_MAILDIR=$LAB/pop3/home/Maildir
 SMTP_MAILDIR=$LAB/smtp/Maildir
 INNCONF=$LAB/nntp/etc/inn.conf
 EOF
+    if [ -n "${LAB_TLS_CERT:-}" ]; then
+        printf 'POP3S_PORT=%s\nSUBMIT_PORT=%s\nSMTPS_PORT=%s\nNNTPS_PORT=%s\nSMTP_TLS_MAILDIR=%s\n' \
+            "$POP3S_PORT" "$SUBMIT_PORT" "$SMTPS_PORT" "$NNTPS_PORT" "$LAB/smtp/tls-Maildir" >> "$LAB/lab.env"
+    fi
     chmod 644 "$LAB/lab.env"
     echo "lab: POP3 $POP3_PORT, SMTP $SMTP_PORT, NNTP $NNTP_PORT in $LAB"
 }
@@ -256,10 +341,21 @@ stop() {
             kill -TERM "$pid" 2>/dev/null || true
         fi
     done
+    if [ -f "$LAB/nntp/run/nnrpd-tls.pid" ]; then
+        pid=$(cat "$LAB/nntp/run/nnrpd-tls.pid")
+        kill -TERM "$pid" 2>/dev/null || true
+        wait_gone "$pid"
+    fi
     if [ -f "$LAB/pop3/run/master.pid" ]; then
         pid=$(cat "$LAB/pop3/run/master.pid")
         kill -TERM "$pid" 2>/dev/null || true
         wait_gone "$pid"
+    fi
+    if [ -f "$LAB/smtp/smtp-tls.pid" ]; then
+        pid=$(cat "$LAB/smtp/smtp-tls.pid")
+        kill -TERM "$pid" 2>/dev/null || true
+        wait_gone "$pid"
+        rm -f "$LAB/smtp/smtp-tls.pid"
     fi
     if [ -f "$LAB/smtp/smtpd.pid" ]; then
         pid=$(cat "$LAB/smtp/smtpd.pid")

@@ -7,6 +7,8 @@
 #include "store/codec/codec.h"
 #include "store/codec/decode.h"
 #include "store/codec/fileio.h"
+#include "store/codec/ydecode.h"
+#include "store/mimeutil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,11 +31,21 @@ constexpr std::string_view kSubject = "Subject:";
 // The mode of a "begin" line is read from its seventh character on.
 constexpr size_t kBeginModeOffset = 6;
 
-enum class PartMode { None, Plain, QuotedPrintable, Base64, Uuencode };
+enum class PartMode { None, Plain, QuotedPrintable, Base64, Uuencode, YEnc };
+
+// decodefile's results for yEnc blocks.
+constexpr int kYEncCheckFailed = -9;
+constexpr int kYEncPartsMissing = -10;
+constexpr int kYEncCannotWrite = -11;
+// uuedecodefile2's results for yEnc parts.
+constexpr int kNoYEncPart = -7;
+constexpr int kYEncPartBad = -8;
+constexpr int kYEncFileBad = -9;
 
 // decodefile's result when the output of a part cannot be created.
 int createFailure(PartMode mode) {
     switch (mode) {
+    case PartMode::YEnc: return kYEncCannotWrite;
     case PartMode::Uuencode: return -5;
     case PartMode::Base64: return -6;
     case PartMode::Plain: return -7;
@@ -162,10 +174,10 @@ public:
             int rc = findPart();
             if (rc != 0) return rc;
             if (m_mode == PartMode::None || m_name.empty()) continue;
-            rc = decodePart();
+            rc = m_mode == PartMode::YEnc ? decodeYEnc() : decodePart();
             if (rc != 0) return rc;
         }
-        return 1;
+        return m_yencPending ? kYEncPartsMissing : 1;
     }
 
 private:
@@ -197,6 +209,11 @@ private:
                 if (!contentDisposition(current)) return -2;
             } else if (startsWithNoCase(current, kContentPrefix)) {
                 // other MIME headers do not matter here
+            } else if (current.starts_with(kYBegin)) {
+                if (!parseYBegin(current, m_ybegin)) continue;
+                if (!takeName(m_ybegin.name)) return -3;
+                m_mode = PartMode::YEnc;
+                m_limit = stripped;
             } else if (startsWithNoCase(current, "begin")) {
                 BeginLine begin = parseBegin(current);
                 if (begin.mode >= kMinBeginMode) {
@@ -215,18 +232,21 @@ private:
     bool contentType(std::string& line) {
         m_boundary = m_previous;
         joinFoldedLine(line);
+        if (auto name = extendedName(line, "name")) return takeName(*name);
         size_t at = findNoCase(line, kNameParameter, 1);
         if (at == std::string::npos) return true;
-        return takeName(parameterValue(std::string_view(line).substr(at + kNameParameter.size())));
+        return takeName(decodedName(parameterValue(std::string_view(line).substr(at + kNameParameter.size()))));
     }
 
     // Many mailers name an attachment only in its disposition; that name
     // counts when the part's type line gave none.
     bool contentDisposition(std::string& line) {
         joinFoldedLine(line);
+        auto extended = extendedName(line, "filename");
+        if (extended && m_name.empty()) return takeName(*extended);
         size_t at = findNoCase(line, kFileNameParameter, 1);
         if (at == std::string::npos || !m_name.empty()) return true;
-        return takeName(parameterValue(std::string_view(line).substr(at + kFileNameParameter.size())));
+        return takeName(decodedName(parameterValue(std::string_view(line).substr(at + kFileNameParameter.size()))));
     }
 
     void joinFoldedLine(std::string& line) {
@@ -234,6 +254,30 @@ private:
         std::string_view continuation;
         if ((next == ' ' || next == '\t') && m_reader.next(continuation))
             line.append(continuation.substr(1));
+    }
+
+    // A name in RFC 2231 form ("name*=utf-8''...", or sections "name*0*=",
+    // "name*1*=" over several folded lines) is read from the whole header,
+    // all its continuation lines joined, and decoded to UTF-8.
+    std::optional<std::string> extendedName(std::string& line, const std::string& parameter) {
+        std::string full = line;
+        std::string_view continuation;
+        for (int next = m_reader.peek(); next == ' ' || next == '\t'; next = m_reader.peek()) {
+            if (!m_reader.next(continuation)) break;
+            full.append(continuation);
+        }
+        const size_t colon = full.find(':');
+        mime::HeaderParams params = mime::parseParams(std::string_view(full).substr(colon + 1));
+        if (!params.extended.count(parameter)) return std::nullopt;
+        return *params.find(parameter);
+    }
+
+    // Mailers put encoded words in quoted names, against the rules but
+    // commonly; they are decoded like a header value.
+    static std::string decodedName(std::string_view raw) {
+        std::string out;
+        mime::decodeWords(raw, out, false);
+        return out;
     }
 
     static PartMode transferEncoding(std::string_view line) {
@@ -264,6 +308,28 @@ private:
         return 0;
     }
 
+    // A yEnc file is listed and logged only once it is whole and has passed
+    // its checks; a part whose file lacks other parts is noted.
+    int decodeYEnc() {
+        std::string path = std::string(m_folder) + m_name;
+        const bool fresh = m_ybegin.part <= 1 || !isOpenYEncFile(path);
+        YResult result = decodeYEncBlock(m_reader, m_ybegin, path, fresh, m_quote, m_limit);
+        m_limit = kStripAll;
+        m_previous.clear();
+        switch (result) {
+        case YResult::FileDone:
+            m_names += path;
+            m_names += kCrLf;
+            addDecodeLogEntry(m_folder, path);
+            return 0;
+        case YResult::PartDone: m_yencPending = true; return 0;
+        case YResult::CannotWrite: return kYEncCannotWrite;
+        case YResult::PartBad:
+        case YResult::FileBad: return kYEncCheckFailed;
+        }
+        return kYEncCheckFailed;
+    }
+
     // The line break before a boundary belongs to the boundary, so a text
     // line's break is written only once the next line is known to be text.
     void decodeBody(OutFile& out) {
@@ -286,6 +352,7 @@ private:
                 if (!line.empty()) writeBase64Line(line, out);
                 break;
             case PartMode::Uuencode: writeUuLine(line, out); break;
+            case PartMode::YEnc:
             case PartMode::None: break;
             }
         }
@@ -302,6 +369,7 @@ private:
             return true;
         case PartMode::Base64: return !line.empty() && !isBase64Char(line[0]);
         case PartMode::Uuencode: return line.empty() || isUuEnd(line);
+        case PartMode::YEnc:
         case PartMode::None: return true;
         }
         return true;
@@ -316,18 +384,65 @@ private:
     std::string m_boundary;
     std::string m_name;
     PartMode m_mode = PartMode::None;
+    YBegin m_ybegin;
+    bool m_yencPending = false;
 };
 
 // ---------------------------------------------------------------------------
 // uuedecodefile2
 
-// Looks for the "begin" line and creates the output. 1 when created, 0 when
-// the item has none, or -3 / -5.
-int startUuFile(LineReader& reader, char quote, std::string_view folder, std::string& outputPath,
-                OutFile& out) {
+int yencResult(YResult result, bool first) {
+    switch (result) {
+    case YResult::PartDone: return 1;
+    case YResult::FileDone: return 2;
+    case YResult::PartBad: return kYEncPartBad;
+    case YResult::FileBad: return kYEncFileBad;
+    case YResult::CannotWrite: return first ? -5 : -6;
+    }
+    return kYEncFileBad;
+}
+
+// Decodes the yEnc part at the "=ybegin" line just read. The first item
+// starts the file; a later one must hold a part of the same file.
+int decodeYEncItem(LineReader& reader, std::string_view line, size_t stripped, char quote,
+                   std::string_view folder, std::string& outputPath, bool first) {
+    YBegin begin;
+    if (!parseYBegin(line, begin)) return first ? 0 : kNoYEncPart;
+    auto name = cleanDecodedName(begin.name, folder);
+    if (!name) return -3;
+    std::string path = std::string(folder) + *name;
+    if (first) outputPath = path;
+    else if (path != outputPath) return kNoYEncPart;
+    int rc = yencResult(decodeYEncBlock(reader, begin, outputPath, first, quote, stripped), first);
+    if (rc == 2) addDecodeLogEntry(folder, outputPath);
+    return rc;
+}
+
+// A later item of a multi-part yEnc file: its "=ybegin" line, then the part.
+int continueYEncFile(LineReader& reader, char quote, std::string_view folder, std::string& outputPath) {
     std::string_view line;
     while (reader.next(line)) {
-        stripQuotes(line, quote, kStripAll);
+        size_t stripped = stripQuotes(line, quote, kStripAll);
+        if (line.starts_with(kYBegin))
+            return decodeYEncItem(reader, line, stripped, quote, folder, outputPath, false);
+    }
+    return kNoYEncPart;
+}
+
+// Looks for the "begin" line and creates the output. 1 when created, 0 when
+// the item has none, or -3 / -5. An item that starts a yEnc file instead is
+// decoded here: its result comes back in yencRc.
+int startUuFile(LineReader& reader, char quote, std::string_view folder, std::string& outputPath,
+                OutFile& out, std::optional<int>& yencRc) {
+    std::string_view line;
+    while (reader.next(line)) {
+        size_t stripped = stripQuotes(line, quote, kStripAll);
+        if (line.starts_with(kYBegin)) {
+            YBegin begin;
+            if (!parseYBegin(line, begin)) continue;
+            yencRc = decodeYEncItem(reader, line, stripped, quote, folder, outputPath, true);
+            return 0;
+        }
         if (!line.starts_with("begin")) continue;
         BeginLine begin = parseBegin(line);
         if (begin.mode < kMinBeginMode) continue;
@@ -399,11 +514,14 @@ int uuedecodefile2(std::string_view bodyPath, int state, char quote, std::string
     if (state != 0 && state != 1) return -1;
     LineReader reader(openForReading(bodyPath));
     if (!reader.isOpen()) return -2;
+    if (state == 1 && isOpenYEncFile(outputPath)) return continueYEncFile(reader, quote, folder, outputPath);
     OutFile out;
     if (state == 1) {
         if (!out.open(outputPath, OutFile::Mode::Append)) return -6;
     } else {
-        int rc = startUuFile(reader, quote, folder, outputPath, out);
+        std::optional<int> yencRc;
+        int rc = startUuFile(reader, quote, folder, outputPath, out, yencRc);
+        if (yencRc) return *yencRc;
         if (rc != 1) return rc;
     }
     bool ended = appendUuData(reader, quote, out);

@@ -64,6 +64,7 @@ TEST_F(QtConversation, Pop3RetrievalByteByByte) { pop3RetrievalScenario(session,
 TEST_F(QtConversation, SmtpSendToThreeRecipients) { smtpThreeRecipientsScenario(session, {}); }
 TEST_F(QtConversation, NntpSession) { nntpSessionScenario(session, {}); }
 TEST_F(QtConversation, NntpSessionByteByByte) { nntpSessionScenario(session, byteByByte()); }
+TEST_F(QtConversation, TlsLargeTransfersBothWays) { tlsScenario(session); }
 
 TEST_F(QtConversation, ServerCloseAndSilenceAreReported) {
     {

@@ -288,10 +288,11 @@ class Session:
     def menu(self, title_key, position):
         """Opens a main-menu title by its access key and picks the entry at
         a position (0 the first enabled one) with the arrow keys and Return.
+        A menu opened from the keyboard starts on its first enabled entry.
         Access keys inside a menu are not used: several entries share one."""
         self.key("alt+" + title_key)
         self.focus()  # without a window manager the opening pop-up drops focus
-        self.key(*(["Down"] * (position + 1)), "Return")
+        self.key(*(["Down"] * position), "Return")
 
     def type_text(self, text):
         self.xdo("type", "--delay", 20, text)

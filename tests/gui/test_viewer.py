@@ -135,9 +135,7 @@ def print_from_viewer_and_toolbar():
             s.wait_title(r"\(0/7\)$")
             s.click_row(1, double=True)
             main, s.window = s.window, viewer(s)
-            # Opened by keys, a menu highlights its first entry: seven steps
-            # down from "&top item" is "&print item".
-            s.menu("v", 7)
+            s.menu("v", 8)  # "&view" > "&print item" (separators are not counted)
             answer_yes(s)
             wait_for(lambda: len(lab.jobs()) == 1, 20, 0.1, "the viewer's print job")
             text = pdf_text(lab.jobs()[0])
@@ -180,7 +178,7 @@ def decode_launch_save_and_dialogs():
         with session as s:
             s.wait_title(r"\(0/2\)$")
             s.click_row(1)
-            s.menu("v", 1)  # from the highlighted first entry: "&launch selected item"
+            s.menu("v", 2)  # "&launch selected item"
             wait_for(lambda: os.path.exists(record), 15, 0.1, "the handler to be started")
             with open(record) as f:
                 got = f.read()
@@ -188,7 +186,7 @@ def decode_launch_save_and_dialogs():
             check(got == "1|" + decoded, "one argument with the spaced name: " + got)
             # The decode log lists it.
             s.focus()
-            s.menu("v", 2)  # "view decode lo&g"
+            s.menu("v", 3)  # "view decode lo&g"
             log = wait_for(lambda: s.find_window(r"^decode log - orrindel mail$"), 10, 0.1, "the decode log")
             s.screenshot_png("decode-log")
             s.focus(log)
@@ -196,7 +194,7 @@ def decode_launch_save_and_dialogs():
             s.window = wait_for(lambda: s.find_window(r"^orrindel mail - "), 10, 0.1, "the main window back")
             s.focus()
             # The header dialog of the current item.
-            s.menu("v", 0)  # "selected item &header"
+            s.menu("v", 1)  # "selected item &header"
             head = wait_for(lambda: s.find_window(r"^view item header$"), 10, 0.1, "the header dialog")
             s.screenshot_png("header-dialog")
             s.focus(head)

@@ -36,6 +36,14 @@ TEST_P(Conversation, Pop3RetrievalWireBytesAndFiles) { pop3RetrievalScenario(ses
 TEST_P(Conversation, SmtpSendToThreeRecipients) { smtpThreeRecipientsScenario(session, GetParam().options); }
 TEST_P(Conversation, NntpSession) { nntpSessionScenario(session, GetParam().options); }
 
+class TlsConversation : public ::testing::Test {
+protected:
+    platform::PollLoop loop;
+    EngineSession session{[this](const std::function<bool()>& done, int ms) { return loop.runUntil(done, ms); }};
+};
+
+TEST_F(TlsConversation, LargeTransfersBothWays) { tlsScenario(session); }
+
 INSTANTIATE_TEST_SUITE_P(Delivery, Conversation,
                          ::testing::Values(Delivery{"whole", {}}, Delivery{"byteByByte", byteByByte()},
                                            Delivery{"joined", joined()}),

@@ -7,6 +7,8 @@
 #include "support/enginetest.h"
 #include "support/scriptserver.h"
 #include "support/tempdir.h"
+#include "support/testcerts.h"
+#include "support/tlsserver.h"
 
 #include "platform/fsys.h"
 
@@ -176,6 +178,71 @@ inline void nntpSessionScenario(EngineSession& s, const ScriptServer::Options& o
     EXPECT_TRUE(s.settle());
     EXPECT_TRUE(server.finish()) << server.error();
     EXPECT_EQ(server.received(), server.expected());
+}
+
+// TLS under whichever loop runs the engine: a large message retrieved over
+// TLS from the first byte, and a large item sent after STARTTLS and a login,
+// so that both directions meet a full socket in the middle of TLS records.
+inline void tlsScenario(EngineSession& s) {
+    TempDir dir(true);
+    TestCa ca(dir.path());
+    CertFiles cert = ca.issue("server", "mail.test");
+    netwire::SetCertificateAuthorities(ca.caFile());
+    TlsScriptServer::Options options;
+    options.cert = cert.cert;
+    options.key = cert.key;
+
+    std::string body;
+    for (int i = 0; body.size() < 1500000; ++i)
+        body += "line " + std::to_string(i) + " " + std::string(90, 'a' + i % 26) + "\r\n";
+    {
+        TlsScriptServer server({SS::S("+OK ready\r\n"), SS::C("USER joe\r\n"), SS::S("+OK\r\n"),
+                                SS::C("PASS secret\r\n"), SS::S("+OK\r\n"), SS::C("STAT\r\n"),
+                                SS::S("+OK 1 9\r\n"), SS::C("RETR 1\r\n"),
+                                SS::S("+OK\r\nSubject: big\r\n\r\n" + body + ".\r\n"), SS::C("QUIT\r\n")},
+                               options);
+        netwire::ServerOptions tls;
+        tls.security = netwire::kSecurityTls;
+        netwire::OpenServer(&s.window, kSocketMsg, kDoneMsg, kStatusMsg, server.host(), netwire::kServerPop3, tls);
+        EXPECT_EQ(s.next().text, "connected to pop3 server");
+        int32_t count = 0;
+        s.expectNumericCompletion();
+        netwire::OpenMailBox(kDoneMsg, "joe", "secret", count);
+        EXPECT_EQ(s.next().lParam, 1);
+        netwire::GetMailItem(kDoneMsg, "h.tmp", "b.tmp", 1);
+        EXPECT_EQ(s.next(30000).text, "mail item retrieved");
+        EXPECT_TRUE(readFile(dir.file("b.tmp")) == body);
+        netwire::AbortConnection();
+        EXPECT_TRUE(s.settle());
+        EXPECT_TRUE(server.finish()) << server.error();
+        EXPECT_EQ(server.received(), server.expected());
+    }
+    {
+        writeFile(dir.file("item.omh"), "To: a@x.org\r\nFrom: me@here.org\r\nMessage-Id: <t@here.org>\r\n");
+        writeFile(dir.file("item.omb"), body);
+        std::string data = "To: a@x.org\r\nFrom: me@here.org\r\nMessage-Id: <t@here.org>\r\n\r\n" + body + "\r\n.\r\n";
+        options.plain = {SS::S("220 hi\r\n"), SS::C("EHLO orrindel.mail\r\n"), SS::S("250-x\r\n250 STARTTLS\r\n"),
+                         SS::C("STARTTLS\r\n"), SS::S("220 go\r\n")};
+        TlsScriptServer server({SS::C("EHLO orrindel.mail\r\n"), SS::S("250-x\r\n250 AUTH PLAIN\r\n"),
+                                SS::C("AUTH PLAIN AGpvZQBzZWNyZXQ=\r\n"), SS::S("235 ok\r\n"),
+                                SS::C("MAIL FROM:<me@here.org>\r\n"), SS::S("250 ok\r\n"),
+                                SS::C("RCPT TO:<a@x.org>\r\n"), SS::S("250 ok\r\n"), SS::C("DATA\r\n"),
+                                SS::S("354 go\r\n"), SS::C(data), SS::S("250 queued\r\n"), SS::C("QUIT\r\n")},
+                               options);
+        netwire::ServerOptions login;
+        login.security = netwire::kSecurityStartTls;
+        login.user = "joe";
+        login.password = "secret";
+        netwire::OpenServer(&s.window, kSocketMsg, kDoneMsg, kStatusMsg, server.host(), netwire::kServerSmtp, login);
+        EXPECT_EQ(s.next().text, "connected to smtp server");
+        netwire::SendMailItem(kDoneMsg, "item.omh", "item.omb", "");
+        EXPECT_EQ(s.next(30000).text, "message sent");
+        netwire::AbortConnection();
+        EXPECT_TRUE(s.settle());
+        EXPECT_TRUE(server.finish()) << server.error();
+        EXPECT_TRUE(server.received() == server.expected());
+    }
+    netwire::SetCertificateAuthorities("");
 }
 
 }  // namespace testsupport

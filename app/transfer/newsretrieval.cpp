@@ -1,0 +1,250 @@
+#include "transfer/newsretrieval.h"
+
+#include "net/netwire.h"
+#include "platform/fsys.h"
+#include "platform/messages.h"
+#include "store/torvakit.h"
+#include "transfer/transfer.h"
+
+#include <limits>
+
+namespace transfer {
+
+namespace {
+
+bool pathTaken(const std::string& path) { return platform::fileExists(path) || platform::directoryExists(path); }
+
+// Moves a temporary file to a name nothing holds yet; never replaces a file.
+bool moveToFreeName(const std::string& from, const std::string& to) {
+    if (pathTaken(to)) return false;
+    if (platform::renameNoReplace(from, to)) return true;
+    return platform::copyFileReplace(from, to) && platform::deleteFile(from);
+}
+
+}  // namespace
+
+std::string newsgroupFolder(const Transfers& transfers, std::string_view group) {
+    std::string home;
+    if (torvakit::GetHomeDir(group, transfers.dataPath(kSubscriptionFile), home) != 1 || home.size() < 2) return {};
+    home.back() = '/';
+    return transfers.dataPath(home);
+}
+
+// ---------------------------------------------------------------------------
+// New articles (0x403)
+// ---------------------------------------------------------------------------
+
+void NewsRetrieval::start(bool withBodies, bool allGroups) {
+    Transfers& t = m_transfers;
+    if (t.transferState != kIdle || m_host.selectedNewsgroup() < 0) return;
+    t.transferState = kNewsTransfer;
+    t.host().lockForTransfer();
+    m_withBodies = withBodies;
+    m_allGroups = allGroups;
+    m_groupIndex = m_host.selectedNewsgroup();
+    m_total = 0;
+    m_step = NewsStep::Connected;
+    m_flags.newsRun = true;
+    m_posts.runStarts();
+    netwire::OpenServer(&t, kSocketMessage, kNewsMessage, kStatusMessage, t.host().settings().nntp, kNntpServerType);
+}
+
+void NewsRetrieval::post() {
+    m_posts.posted();
+    platform::PostMessage(&m_transfers, kNewsMessage, 0, 0);
+}
+
+void NewsRetrieval::onCompletion(uintptr_t wParam) {
+    switch (m_step) {
+    case NewsStep::Connected: openGroup(); return;
+    case NewsStep::GroupOpen: onGroupOpen(); return;
+    case NewsStep::FirstFetched: fetchMarked(); return;
+    case NewsStep::Probing:
+        if (m_headerArticle != -1) {
+            m_step = NewsStep::Filing;
+            post();
+            return;
+        }
+        // Nothing above the group's last article can be there: probing
+        // further would never end on a group with a hole at its top.
+        if (m_mark >= m_last) {
+            endGroup(m_groupFiled == 0);
+            return;
+        }
+        ++m_mark;
+        netwire::GetHeader(kNewsMessage, m_transfers.dataPath(kHeaderTemp), m_mark, m_headerArticle);
+        return;
+    case NewsStep::Filing: fileHeader(wParam == 0); return;
+    case NewsStep::BodyDone:
+        if (wParam == 0) {
+            // Without its body in place the item stays "O" and its body can
+            // be fetched later; nothing is replaced.
+            if (moveToFreeName(m_transfers.dataPath(kBodyTemp), m_bodyPath))
+                torvakit::UpdatePrevStatus(m_folder + std::string(kListName), kUnreadStatus);
+        }
+        afterArticle();
+        return;
+    case NewsStep::NextDone:
+        if (m_mark == -1) {
+            endGroup(false);
+            return;
+        }
+        m_step = NewsStep::Filing;
+        netwire::GetHeader(kNewsMessage, m_transfers.dataPath(kHeaderTemp), m_mark, m_headerArticle);
+        return;
+    }
+}
+
+void NewsRetrieval::openGroup() {
+    m_groupFiled = 0;
+    m_group = m_host.newsgroupName(m_groupIndex);
+    m_folder = newsgroupFolder(m_transfers, m_group);
+    // A listed group without a subscription line has no folder to file
+    // into: it is passed over rather than filed into the data directory.
+    if (m_folder.empty()) {
+        endGroup(true);
+        return;
+    }
+    m_step = NewsStep::GroupOpen;
+    netwire::OpenGroup(kNewsMessage, m_group, m_articleCount, m_first, m_last);
+}
+
+void NewsRetrieval::onGroupOpen() {
+    uint32_t mark = 0;
+    torvakit::getarticlen(m_group, m_transfers.dataPath(kSubscriptionFile), mark);
+    if (mark > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) || static_cast<int32_t>(mark) > m_last ||
+        m_articleCount == 0) {
+        endGroup(true);
+        return;
+    }
+    m_mark = static_cast<int32_t>(mark);
+    m_groupFirst = m_first;
+    m_step = NewsStep::FirstFetched;
+    netwire::GetHeader(kNewsMessage, m_transfers.dataPath(kHeaderTemp), -1, m_first);
+}
+
+void NewsRetrieval::fetchMarked() {
+    // The current article after GROUP is the first one the server holds; a
+    // mark below it starts there.
+    if (m_first != -1 && m_mark < m_first) {
+        m_mark = m_first;
+        m_step = NewsStep::Filing;
+    } else {
+        // Without the current article's number (it is gone) the probe still
+        // starts no lower than the group's first number, not at 0.
+        if (m_first == -1 && m_mark < m_groupFirst) m_mark = m_groupFirst;
+        m_step = NewsStep::Probing;
+    }
+    netwire::GetHeader(kNewsMessage, m_transfers.dataPath(kHeaderTemp), m_mark, m_headerArticle);
+}
+
+void NewsRetrieval::fileHeader(bool fetched) {
+    if (fetched) {
+        if (!fileHead(m_bodyPath)) {
+            // The mark stays before this article: the next run fetches it again.
+            m_transfers.cancel(false);
+            m_transfers.host().information(std::string(kCannotFileArticle));
+            return;
+        }
+        ++m_total;
+        ++m_groupFiled;
+    } else {
+        platform::deleteFile(m_transfers.dataPath(kHeaderTemp));
+    }
+    // A refused header is passed over: the mark moves past it, but only
+    // filed articles count towards the limit and the total.
+    writeMark(static_cast<uint32_t>(m_mark) + 1);
+    if (fetched && m_withBodies) {
+        m_step = NewsStep::BodyDone;
+        netwire::GetBody(kNewsMessage, m_transfers.dataPath(kBodyTemp), m_mark, "");
+        return;
+    }
+    afterArticle();
+}
+
+void NewsRetrieval::afterArticle() {
+    if (m_groupFiled < m_transfers.host().settings().hlimit) {
+        m_step = NewsStep::NextDone;
+        netwire::NextHeader(kNewsMessage, m_mark);
+        return;
+    }
+    endGroup(false);
+}
+
+void NewsRetrieval::writeMark(uint32_t next) {
+    torvakit::setarticlen(m_group, m_transfers.dataPath(kSubscriptionFile), next);
+}
+
+bool NewsRetrieval::fileHead(std::string& bodyPath) {
+    const Transfers& t = m_transfers;
+    const std::string head = t.dataPath(kHeaderTemp);
+    std::string headerName, bodyName;
+    if (!platform::fileExists(head)) return false;
+    // A number that could not be stored would be handed out again and the
+    // next article would land on this one's files.
+    if (torvakit::MakeFileNames(t.dataPath(kItemNumberFile), headerName, bodyName) != 1) return false;
+    const std::string headerPath = m_folder + headerName;
+    bodyPath = m_folder + bodyName;
+    if (pathTaken(bodyPath) || !moveToFreeName(head, headerPath)) return false;
+    return torvakit::AppendToList(headerPath, bodyPath, m_folder + std::string(kListName),
+                                  m_folder + std::string(kCountName), kHeaderOnlyStatus) == 1;
+}
+
+void NewsRetrieval::endGroup(bool nothingNew) {
+    if (m_groupFiled > 0) dropIndices(m_folder);
+    if (m_allGroups && m_groupIndex < m_host.newsgroupCount() - 1) {
+        ++m_groupIndex;
+        m_host.selectNewsgroup(m_groupIndex);
+        m_step = NewsStep::Connected;
+        post();
+        return;
+    }
+    finish(nothingNew);
+}
+
+void NewsRetrieval::finish(bool nothingNew) {
+    const int32_t total = m_total;
+    m_transfers.cancel(true);
+    if (nothingNew && !(m_allGroups && total > 0)) {
+        m_transfers.host().information(std::string(kNoNewHeaders));
+        return;
+    }
+    m_host.reloadList();
+    m_transfers.host().information(std::to_string(total) +
+                                   std::string(m_withBodies ? kNewArticlesRetrieved : kNewHeadersRetrieved));
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+// ---------------------------------------------------------------------------
+
+NewsTransfers::NewsTransfers(Transfers& transfers, NewsHost& host)
+    : m_transfers(transfers), m_host(host), m_news(transfers, host, m_flags), m_bodies(transfers, host, m_flags) {
+    m_transfers.setCompletionHandler(kNewsMessage, [this](uintptr_t wParam, intptr_t lParam) {
+        if (m_news.staleOwnMessage(lParam)) return;
+        if (m_transfers.transferState == kNewsTransfer && m_flags.newsRun) m_news.onCompletion(wParam);
+    });
+    m_transfers.setCompletionHandler(kBodiesMessage, [this](uintptr_t wParam, intptr_t lParam) {
+        if (m_bodies.staleOwnMessage(lParam)) return;
+        if (m_transfers.transferState == kNewsTransfer && m_flags.bodyRun) m_bodies.onCompletion(wParam);
+    });
+    m_transfers.addCancelHook([this](bool) { onCancel(); });
+}
+
+bool NewsTransfers::selectFirstGroup() {
+    if (m_host.newsgroupCount() == 0 || m_transfers.transferState != kIdle) return false;
+    m_host.selectNewsgroup(0);
+    return true;
+}
+
+void NewsTransfers::onCancel() {
+    // Marks made for a body request that did not run to its end would
+    // otherwise stay "S" for ever.
+    if (m_flags.bodyPending || m_flags.viewPending) {
+        const std::string folder = m_host.shownFolder();
+        if (!folder.empty() && torvakit::DeselectList(folder, m_host.listSortType()) > 0) m_host.statusRefresh();
+    }
+    m_flags = NewsFlags{};
+}
+
+}  // namespace transfer

@@ -82,6 +82,26 @@ std::string Tmainform::currentBodyPath() {
     return body;
 }
 
+std::string Tmainform::bodyPathOfRow(int row) {
+    m_currentItem = row;
+    if (row < 0 || row >= m_itemCount) return {};
+    databox->setFocusedRow(row);
+    std::string body;
+    torvakit::GetBodyFileName(folderPath(), row, m_sortType, body);
+    return body;
+}
+
+void Tmainform::showViewedItem() {
+    if (m_currentItem < 0 || m_currentItem >= m_itemCount) return;
+    databox->setMultiSelect(false);
+    databox->setMultiSelect(true);
+    databox->setFocusedRow(m_currentItem);
+    databox->selectOnly(m_currentItem);
+    mailbox->setFocus();
+    databox->setFocus();
+    setPositionCaption();
+}
+
 void Tmainform::clearPendingSelections() {
     if (!bodyRetrievalPending && !bodyRetrievalRunning) return;
     ui::WaitCursor wait;

@@ -35,6 +35,7 @@ class QToolButton;
 class ComposeCommands;
 class FindCommands;
 class ItemCommands;
+class ViewCommands;
 class Tenterstringform;
 class Tgen;
 class Tnewsgrpform;
@@ -112,6 +113,8 @@ public:
     void setCurrentItem(int row) override { m_currentItem = row; }
     int itemCount() const override { return m_itemCount; }
     int sortType() const override { return m_sortType; }
+    std::string bodyPathOfRow(int row) override;
+    void showViewedItem() override;
     bool fetchNewsBodyForViewing(int row) override { return m_news.requestBodyForViewing(row); }
     void setNewsViewer(std::function<void(int row)> viewer) override { m_newsViewer = std::move(viewer); }
     Tenterstringform& entryPrompt() override { return *enterstringform; }
@@ -231,6 +234,7 @@ private:
     Tgen* m_settings = nullptr;
     Tfoptsform* m_folderOptions = nullptr;
     FindCommands* m_find = nullptr;
+    ViewCommands* m_view = nullptr;
     std::function<void(int row)> m_newsViewer;
     Tnewsgrpform* m_newsgroups = nullptr;  // made on first use
     ItemCommands* m_items = nullptr;

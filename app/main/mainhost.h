@@ -72,6 +72,12 @@ public:
     virtual void setCurrentItem(int row) = 0;
     virtual int itemCount() const = 0;
     virtual int sortType() const = 0;
+    // Makes a row the current item (focused in the list) and returns its
+    // body path; empty for a row outside the folder.
+    virtual std::string bodyPathOfRow(int row) = 0;
+    // After viewing: the current item selected alone and focused, the
+    // caption showing its position.
+    virtual void showViewedItem() = 0;
 
     // Opening a news item whose body is missing: marks the row "S" and
     // fetches its body; the viewer set here is then called with the row.

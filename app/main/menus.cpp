@@ -9,6 +9,7 @@
 #include "ui/helpviewer.h"
 #include "settings/gen.h"
 #include "ui/virtuallist.h"
+#include "viewer/viewcommands.h"
 
 #include <QAbstractScrollArea>
 #include <QListWidget>
@@ -350,6 +351,21 @@ void Tmainform::bindCommands() {
     bindAction(a.unhighlightselecteditems1, m_items, &ItemCommands::unhighlightselecteditems1Click);
     bindAction(a.expireselectedfolderorgroup1, m_items, &ItemCommands::expireselectedfolderorgroup1Click);
     bindAction(a.expireallnewsgroups1, m_items, &ItemCommands::expireallnewsgroups1Click);
+
+    m_view = new ViewCommands(*this, this);
+    bindAction(a.selecteditem1, m_view, &ViewCommands::selecteditem1Click);
+    bindAction(a.selecteditemheader1, m_view, &ViewCommands::selecteditemheader1Click);
+    bindAction(a.launchselecteditem1, m_view, &ViewCommands::launchselecteditem1Click);
+    bindAction(a.viewdecodelog1, m_view, &ViewCommands::viewdecodelog1Click);
+    bindAction(a.printselecteditem1, m_view, &ViewCommands::printselecteditem1Click);
+    bindAction(a.saveselecteditemas1, m_view, &ViewCommands::saveselecteditemas1Click);
+    const std::pair<const char*, QAction*> viewButtons[] = {{"printbtn", a.printselecteditem1},
+                                                            {"saveasbtn", a.saveselecteditemas1}};
+    for (const auto& [name, action] : viewButtons) {
+        auto* button = Panel1->findChild<QToolButton*>(name);
+        button->setEnabled(true);
+        connect(button, &QToolButton::clicked, action, &QAction::trigger);
+    }
     bindNewsCommands();
 
     m_compose = new ComposeCommands(*this, this);
@@ -386,7 +402,7 @@ void Tmainform::useHeaderDialog(std::function<int(int mode, const std::string& p
     m_items->setHeaderDialog(std::move(dialog));
     if (!first) return;
     const MainActions& a = m_actions;
-    bindAction(a.selecteditemheader1, m_items, &ItemCommands::selecteditemheader1Click);
+    // "selected item &header" belongs to the viewer's commands.
     bindAction(a.editselecteditemheaderinoutbox1, m_items, &ItemCommands::editselecteditemheaderinoutbox1Click);
     bindAction(a.editselecteditembodyinoutbox1, m_items, &ItemCommands::editselecteditembodyinoutbox1Click);
 }

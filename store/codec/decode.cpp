@@ -198,7 +198,8 @@ private:
         while (m_mode == PartMode::None && nextLine(line, stripped)) {
             std::string current(line);
             if (current.empty()) {
-                m_mode = pending;
+                // A named part without an encoding line is 7bit: plain text.
+                m_mode = (pending == PartMode::None && !m_name.empty()) ? PartMode::Plain : pending;
             } else if (startsWithNoCase(current, kContentType)) {
                 if (!contentType(current)) return -2;
             } else if (startsWithNoCase(current, kTransferEncoding)) {

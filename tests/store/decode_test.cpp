@@ -118,6 +118,18 @@ TEST_F(DecodeTest, TransferEncodingNeedsTheSpaceAfterTheColon) {
     EXPECT_EQ(decoded("raw.txt"), "YWJj");
 }
 
+// A named part with no encoding line (a signature, a plain attachment) is
+// 7bit and must still be written; an unnamed one stays text of the message.
+TEST_F(DecodeTest, NamedPartWithoutEncodingLineIsPlain) {
+    std::string body = crlf({"--s", "Content-Type: text/plain", "", "the letter", "--s",
+                             "Content-Type: application/pgp-signature; name=\"signature.asc\"", "",
+                             "-----BEGIN PGP SIGNATURE-----", "abc", "--s--"});
+    std::string names;
+    EXPECT_EQ(decode(body, names), 1);
+    EXPECT_EQ(decoded("signature.asc"), "-----BEGIN PGP SIGNATURE-----\r\nabc");
+    EXPECT_EQ(decodeFolder(), (std::set<std::string>{"signature.asc", "decode.log"}));
+}
+
 TEST_F(DecodeTest, QuotedPrintableSoftBreaksEscapesAndBadEscapes) {
     std::string body = crlf({"--x", "Content-Type: text/plain; name=\"qp.txt\"",
                              "Content-Transfer-Encoding: quoted-printable", "", "a=3Db=", "c", "",

@@ -42,12 +42,12 @@ struct MenuTitle {
 constexpr MenuEntry kSeparator{nullptr, nullptr, nullptr};
 constexpr MenuEntry kEndSubmenu{"", nullptr, nullptr};
 
-struct MenuSpec {
+struct MenuTable {
     MenuTitle title;
     std::initializer_list<MenuEntry> entries;
 };
 
-const MenuSpec kMainMenu[] = {
+const MenuTable kMainMenu[] = {
     {{"&orrindel mail", "orrindelmail1"},
      {{"&select all", "selectall1", &MainActions::selectall1},
       kSeparator,
@@ -187,13 +187,13 @@ const PopupEntry kDatapop[] = {
     {"retrieve", &MainActions::selectednewsarticlebodies1},
 };
 
-struct ButtonSpec {
+struct ButtonEntry {
     const char* name;
     const char* hint;
     QStyle::StandardPixmap icon;
 };
 
-const ButtonSpec kButtons[] = {
+const ButtonEntry kButtons[] = {
     {"cancelbtn", "cancel deliver or retrieve", QStyle::SP_BrowserStop},
     {"printbtn", "print selected item", QStyle::SP_FileDialogDetailedView},
     {"saveasbtn", "save selected item as...", QStyle::SP_DialogSaveButton},
@@ -238,7 +238,7 @@ void Tmainform::buildToolbar() {
     Panel1->setObjectName("Panel1");
     Panel1->setMovable(false);
     Panel1->setFixedHeight(kToolbarHeight);
-    for (const ButtonSpec& spec : kButtons) addButton(spec.name, spec.hint, spec.icon);
+    for (const ButtonEntry& button : kButtons) addButton(button.name, button.hint, button.icon);
 
     folderbox = new QListWidget(this);
     folderbox->setObjectName("folderbox");
@@ -247,11 +247,11 @@ void Tmainform::buildToolbar() {
 }
 
 void Tmainform::buildMenus() {
-    for (const MenuSpec& spec : kMainMenu) {
-        QMenu* menu = menuBar()->addMenu(spec.title.caption);
-        menu->setObjectName(spec.title.name);
+    for (const MenuTable& table : kMainMenu) {
+        QMenu* menu = menuBar()->addMenu(table.title.caption);
+        menu->setObjectName(table.title.name);
         QMenu* target = menu;
-        for (const MenuEntry& entry : spec.entries) {
+        for (const MenuEntry& entry : table.entries) {
             if (!entry.caption) {
                 target->addSeparator();
             } else if (!entry.name) {

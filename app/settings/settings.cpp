@@ -3,6 +3,8 @@
 #include "platform/fsys.h"
 #include "platform/profile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -82,6 +84,9 @@ const std::vector<SettingKey>& settingKeys() {
         {"smtppass", &G::smtppass, nullptr, std::string(kEmptyMarker)},
         {"newsuser", &G::newsuser, nullptr, std::string(kEmptyMarker)},
         {"newspass", &G::newspass, nullptr, std::string(kEmptyMarker)},
+        {"leave", nullptr, &G::leave, {}},
+        {"leavedays", nullptr, &G::leavedays, {}},
+        {"uidl", nullptr, &G::uidl, {}},
     };
     return keys;
 }
@@ -93,7 +98,7 @@ constexpr const char* kSaveOrder[] = {
     "timei",   "sigfile", "asize",   "hlimit",  "fontnam", "fontstl", "fontsiz",  "backcol", "normcol", "unredcol",
     "headcol", "readcol", "highcol", "markcol", "seltcol", "xnoarc",  "autodlv", "enctyp",
     // Keys of our own, after the ones every installation has.
-    "popsec",  "smtpsec", "nntpsec", "smtpuser", "smtppass", "newsuser", "newspass",
+    "popsec",  "smtpsec", "nntpsec", "smtpuser", "smtppass", "newsuser", "newspass", "leave",   "leavedays", "uidl",
 };
 
 constexpr std::pair<const char*, int FolderOptions::*> kFolderOptionKeys[] = {
@@ -178,6 +183,9 @@ void GeneralSettings::loadFallback(const std::string& configDirectory) {
 }
 
 void GeneralSettings::save(const IniFile& ini) const {
+    // Every rewrite keeps the file's mode, so a file made readable by others
+    // by hand would receive the passwords as it is.
+    if (ini.exists()) ::chmod(ini.path().c_str(), S_IRUSR | S_IWUSR);
     for (const char* name : kSaveOrder) {
         const SettingKey& k =
             *std::find_if(settingKeys().begin(), settingKeys().end(),

@@ -69,6 +69,11 @@ struct GeneralSettings {
     // SMTP and news servers; all off unless set.
     int popsec = 0, smtpsec = 0, nntpsec = 0;
     std::string smtpuser, smtppass, newsuser, newspass;
+    // Mail kept on the POP3 server: leave (1) keeps every message there,
+    // leavedays > 0 then deletes those filed that many days ago; uidl (1)
+    // remembers the unique ids of the messages filed so that none is filed
+    // twice, also when the run that filed it was cut short.
+    int leave = 0, leavedays = 0, uidl = 0;
 
     // Reports a conversion error; the key then keeps its default.
     using ErrorSink = std::function<void(const std::string&)>;
@@ -76,7 +81,8 @@ struct GeneralSettings {
     // From omail.ini when it exists; otherwise from torva.ini in
     // configDirectory, or the built-in defaults.
     void load(const IniFile& ini, const std::string& configDirectory, const ErrorSink& onError);
-    // Writes every key to omail.ini.
+    // Writes every key to omail.ini, which is made readable by its owner
+    // only first, as it receives the passwords.
     void save(const IniFile& ini) const;
 
 private:

@@ -151,6 +151,32 @@ TEST(GeneralSettings, SaveThenLoadRoundTrips) {
     EXPECT_EQ(b.seltcol, 123);
 }
 
+TEST(GeneralSettings, SavingAPasswordMakesAReadableFilePrivate) {
+    TempDir dir, config;
+    IniFile ini(dir.path());
+    writeFile(ini.path(), "[general]\r\nrname=Bob\r\n");
+    ASSERT_EQ(::chmod(ini.path().c_str(), 0644), 0);
+    GeneralSettings a;
+    a.load(ini, config.path(), nullptr);
+    EXPECT_EQ(a.leave, 0);
+    EXPECT_EQ(a.uidl, 0);
+    a.leave = 1;
+    a.leavedays = 14;
+    a.save(ini);
+    struct stat st;
+    ASSERT_EQ(stat(ini.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // Our keys follow the ones every installation has, in their order.
+    const std::string text = readFile(ini.path());
+    const size_t news = text.find("newspass="), leave = text.find("leave=1"), days = text.find("leavedays=14");
+    ASSERT_NE(leave, std::string::npos);
+    EXPECT_LT(news, leave);
+    EXPECT_LT(leave, days);
+    GeneralSettings b;
+    b.load(ini, config.path(), nullptr);
+    EXPECT_EQ(b.leavedays, 14);
+}
+
 TEST(FolderOptions, DefaultsAndStoredValues) {
     TempDir dir;
     IniFile ini(dir.path());

@@ -27,6 +27,8 @@ void MailRetrieval::start() {
     t.transferState = kRetrievingMail;
     t.host().lockForTransfer();
     m_itemNumber = 1;
+    m_filedCount = 0;
+    m_byIds = false;
     m_step = MailStep::Connected;
     netwire::OpenServer(&t, kSocketMessage, kMailMessage, kStatusMessage, settings.pop, kPop3ServerType,
                         pop3Options(settings));
@@ -48,31 +50,45 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
             if (!automatic) t.host().information(std::string(kNoNewMessages));
             return;
         }
+        if (wantsUniqueIds()) {
+            listUniqueIds();
+            break;
+        }
         netwire::GetMailItem(kMailMessage, head, body, m_itemNumber);
         m_step = MailStep::Retrieved;
+        break;
+    case MailStep::Listed:
+        if (!onListed(wParam)) return;
         break;
     case MailStep::Retrieved:
         // A failed retrieval left at most part of the message; it stays on
         // the server and comes again next time, so nothing is filed.
+        if (wParam == 0 && !markPending()) return;
         if (wParam == 0 && !fileRetrievedMessage()) {
             stopUnfiled();
             return;
         }
-        ++m_itemNumber;
-        if (m_itemNumber > m_messageCount) {
-            m_itemNumber = 1;
-            netwire::DeleteMailItem(kMailMessage, m_itemNumber);
-            m_step = MailStep::Deleted;
-        } else {
-            netwire::GetMailItem(kMailMessage, head, body, m_itemNumber);
-        }
+        if (wParam == 0 && !recordFiled()) return;
+        fetchOrDelete(nextToFetch(m_itemNumber));
         break;
     case MailStep::Deleted:
-        ++m_itemNumber;
-        if (m_itemNumber > m_messageCount) end();
-        else netwire::DeleteMailItem(kMailMessage, m_itemNumber);
+        deleteFrom(nextToDelete(m_itemNumber));
         break;
     }
+}
+
+void MailRetrieval::fetchOrDelete(int32_t number) {
+    if (number > m_messageCount) return deleteFrom(nextToDelete(0));
+    m_itemNumber = number;
+    netwire::GetMailItem(kMailMessage, m_transfers.dataPath(kHeaderTemp), m_transfers.dataPath(kBodyTemp), number);
+    m_step = MailStep::Retrieved;
+}
+
+void MailRetrieval::deleteFrom(int32_t number) {
+    if (number > m_messageCount) return end();
+    m_itemNumber = number;
+    netwire::DeleteMailItem(kMailMessage, number);
+    m_step = MailStep::Deleted;
 }
 
 void MailRetrieval::stopUnfiled() {
@@ -83,11 +99,14 @@ void MailRetrieval::stopUnfiled() {
 }
 
 void MailRetrieval::end() {
-    const int32_t count = m_messageCount;
+    const int32_t count = m_byIds ? m_filedCount : m_messageCount;
     const bool automatic = m_transfers.automaticRun;
+    m_record.close();
     m_transfers.cancel(true);
     m_transfers.host().mailRetrievalEnded();
-    if (!automatic) m_transfers.host().information(std::to_string(count) + std::string(kNewMessagesRetrieved));
+    if (automatic) return;
+    if (m_byIds && count == 0) m_transfers.host().information(std::string(kNoNewMessages));
+    else m_transfers.host().information(std::to_string(count) + std::string(kNewMessagesRetrieved));
 }
 
 std::string MailRetrieval::destinationFolder() const {
@@ -125,8 +144,10 @@ bool MailRetrieval::fileRetrievedMessage() {
     // one journaled step; it never files over another item and puts the
     // files back when any part fails.
     std::string headerName;
-    return torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, t.dataPath(kBodyTemp), destinationFolder(),
-                                   kNewStatus, headerName) == 1;
+    const bool filed = torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, t.dataPath(kBodyTemp),
+                                               destinationFolder(), kNewStatus, headerName) == 1;
+    m_filedCount += filed ? 1 : 0;
+    return filed;
 }
 
 }  // namespace transfer

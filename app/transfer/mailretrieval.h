@@ -3,6 +3,8 @@
 // the same connection. One completion message (0x405) advances it one step.
 #pragma once
 
+#include "transfer/uidrecord.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,6 +26,7 @@ enum class MailStep {
     LoggedOn,   // count known
     Retrieved,  // one message written into the temporary files
     Deleted,    // one message deleted on the server
+    Listed,     // unique ids listed (or refused by the server)
 };
 
 class MailRetrieval {
@@ -47,10 +50,31 @@ private:
     bool fileRetrievedMessage();
     std::string destinationFolder() const;
 
+    // With unique ids, only messages not filed before are fetched and only
+    // filed ones deleted; without them every message is fetched, then
+    // every one deleted.
+    bool wantsUniqueIds() const;
+    void listUniqueIds();
+    // false when the run has ended.
+    bool onListed(uintptr_t wParam);
+    // false when the id of the message about to be filed, or of the one
+    // filed, could not be recorded (the run has ended).
+    bool markPending();
+    bool recordFiled();
+    void stopUnrecorded();
+    int32_t nextToFetch(int32_t after) const;
+    int32_t nextToDelete(int32_t after) const;
+    void fetchOrDelete(int32_t number);
+    void deleteFrom(int32_t number);
+
     Transfers& m_transfers;
     MailStep m_step = MailStep::Connected;
     int32_t m_itemNumber = 1;
     int32_t m_messageCount = 0;
+    int32_t m_filedCount = 0;
+    bool m_byIds = false;
+    UidRecord m_record;
+    UidPlan m_plan;
 };
 
 }  // namespace transfer

@@ -19,6 +19,8 @@
 #include <QRadioButton>
 #include <QTabWidget>
 
+#include <algorithm>
+
 namespace {
 
 constexpr const char* kMimeTypeFile = "mimetype.txt";
@@ -89,6 +91,18 @@ void Tgen::fillFields() {
     duser->setText(q(user));
     dpass->setText(q(pass));
     dtime->setEditText(q(timez));
+    dpopsec->setCurrentIndex(std::clamp(popsec, 0, 2));
+    dsmtpsec->setCurrentIndex(std::clamp(smtpsec, 0, 2));
+    dnntpsec->setCurrentIndex(std::clamp(nntpsec, 0, 2));
+    dsmtpuser->setText(q(smtpuser));
+    dsmtppass->setText(q(smtppass));
+    dnewsuser->setText(q(newsuser));
+    dnewspass->setText(q(newspass));
+    dleavedays->setText(QString::number(leavedays));
+    cuidl->setChecked(uidl == 1);
+    cleave->setChecked(leave == 1);
+    dleavedays->setEnabled(leave == 1);
+    cuidl->setEnabled(leave != 1);
     (enctyp == 1 ? rmime : ruue)->setChecked(true);
     dsize->setText(QString::number(asize));
     dsize->setEnabled(enctyp == 0);
@@ -142,11 +156,12 @@ void Tgen::okClicked() {
     ui::WaitCursor wait;
     // Every number is converted before anything is taken, so a bad one
     // leaves the settings and the file as they were.
-    int size = 0, interval = 0, limit = 0;
+    int size = 0, interval = 0, limit = 0, days = 0;
     try {
         size = omail::strictToInt(s8(dsize->text()));
         interval = omail::strictToInt(s8(dauto->text()));
         limit = omail::strictToInt(s8(dlimit->text()));
+        days = omail::strictToInt(s8(dleavedays->text()));
     } catch (const omail::InvalidInteger& e) {
         ui::informationBox(this, QString::fromStdString(e.what()));
         return;
@@ -162,6 +177,7 @@ void Tgen::okClicked() {
     user = s8(duser->text());
     pass = s8(dpass->text());
     timez = s8(dtime->currentText());
+    takeConnections(days);
     asize = size;
     timei = interval;
     hlimit = limit;
@@ -172,6 +188,19 @@ void Tgen::okClicked() {
     emit settingsApplied();
     saveMimeTypes();
     done(ui::kResultOk);
+}
+
+void Tgen::takeConnections(int days) {
+    popsec = dpopsec->currentIndex();
+    smtpsec = dsmtpsec->currentIndex();
+    nntpsec = dnntpsec->currentIndex();
+    smtpuser = s8(dsmtpuser->text());
+    smtppass = s8(dsmtppass->text());
+    newsuser = s8(dnewsuser->text());
+    newspass = s8(dnewspass->text());
+    leave = cleave->isChecked() ? 1 : 0;
+    leavedays = days;
+    uidl = cuidl->isChecked() ? 1 : 0;
 }
 
 void Tgen::cancelClicked() {

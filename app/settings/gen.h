@@ -13,6 +13,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -57,6 +58,11 @@ public:
     QPushButton* sigeditbtn = nullptr;
     QLineEdit *dsmtp = nullptr, *dpop = nullptr, *dnntp = nullptr, *duser = nullptr, *dpass = nullptr;
     QComboBox* dtime = nullptr;
+    // Secure connections and logins beyond the POP3 one; mail left on the server.
+    QComboBox *dpopsec = nullptr, *dsmtpsec = nullptr, *dnntpsec = nullptr;
+    QLineEdit *dsmtpuser = nullptr, *dsmtppass = nullptr, *dnewsuser = nullptr, *dnewspass = nullptr;
+    QCheckBox *cleave = nullptr, *cuidl = nullptr;
+    QLineEdit* dleavedays = nullptr;
     QRadioButton *ruue = nullptr, *rmime = nullptr;
     QLineEdit* dsize = nullptr;
     QListWidget* mimelist = nullptr;
@@ -79,6 +85,8 @@ private:
     void buildPages();
     QWidget* buildIdentity();
     QWidget* buildAccount();
+    void buildConnections(QWidget* page, QFormLayout* form);
+    void takeConnections(int leaveDays);
     QWidget* buildAttachments();
     QWidget* buildAppearance();
     QWidget* buildMiscellaneous();

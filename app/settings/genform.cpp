@@ -52,6 +52,24 @@ QPushButton* button(QWidget* parent, const char* caption, const char* name) {
     return b;
 }
 
+// A password field showing '*' for each character.
+QLineEdit* passwordField(QWidget* parent, const char* name) {
+    QLineEdit* edit = field(parent, name);
+    edit->setEchoMode(QLineEdit::Password);
+    auto* stars = new StarPasswordStyle;
+    stars->setParent(edit);
+    edit->setStyle(stars);
+    return edit;
+}
+
+// The security of one server, in the order of the setting's values.
+QComboBox* securityBox(QWidget* parent, const char* name) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(name);
+    box->addItems({"none", "STARTTLS", "TLS"});
+    return box;
+}
+
 // ok and cancel under a dialog's content.
 QHBoxLayout* okCancelRow(QWidget* parent, QPushButton*& ok, QPushButton*& cancel) {
     auto* row = new QHBoxLayout;
@@ -130,7 +148,33 @@ QWidget* Tgen::buildAccount() {
     dtime->setEditable(true);
     dtime->addItems({"BST", "GMT"});
     form->addRow("timezone", dtime);
+    buildConnections(page, form);
     return page;
+}
+
+void Tgen::buildConnections(QWidget* page, QFormLayout* form) {
+    form->addRow("pop security", dpopsec = securityBox(page, "dpopsec"));
+    form->addRow("smtp security", dsmtpsec = securityBox(page, "dsmtpsec"));
+    form->addRow("smtp user name", dsmtpuser = field(page, "dsmtpuser"));
+    form->addRow("smtp password", dsmtppass = passwordField(page, "dsmtppass"));
+    form->addRow("nntp security", dnntpsec = securityBox(page, "dnntpsec"));
+    form->addRow("news user name", dnewsuser = field(page, "dnewsuser"));
+    form->addRow("news password", dnewspass = passwordField(page, "dnewspass"));
+    auto* leaveRow = new QHBoxLayout;
+    leaveRow->addWidget(cleave = new QCheckBox("leave mail on server", page));
+    cleave->setObjectName("cleave");
+    leaveRow->addWidget(new QLabel("delete after", page));
+    leaveRow->addWidget(dleavedays = field(page, "dleavedays"));
+    leaveRow->addWidget(new QLabel("days (0: never)", page));
+    form->addRow(leaveRow);
+    form->addRow(cuidl = new QCheckBox("never retrieve a message twice", page));
+    cuidl->setObjectName("cuidl");
+    // Leaving mail on the server needs the record of what was retrieved.
+    connect(cleave, &QCheckBox::toggled, this, [this](bool on) {
+        dleavedays->setEnabled(on);
+        if (on) cuidl->setChecked(true);
+        cuidl->setEnabled(!on);
+    });
 }
 
 QWidget* Tgen::buildAttachments() {

@@ -19,6 +19,9 @@ HELP_BUTTON = (401, 47)  # the eighth toolbar button
 KEY_ORDER = ["rname", "email", "reply", "org", "smtp", "pop", "nntp", "user", "pass", "timez", "timei", "sigfile",
              "asize", "hlimit", "fontnam", "fontstl", "fontsiz", "backcol", "normcol", "unredcol", "headcol",
              "readcol", "highcol", "markcol", "seltcol", "xnoarc", "autodlv", "enctyp"]
+# Our own keys follow, in this order.
+OWN_KEY_ORDER = ["popsec", "smtpsec", "nntpsec", "smtpuser", "smtppass", "newsuser", "newspass", "leave",
+                 "leavedays", "uidl"]
 
 
 def ini_keys(data):
@@ -70,6 +73,8 @@ def first_start_asks_for_the_account():
                     s.key("Tab")
                 s.key("ctrl+a")
                 s.type_text(text)
+            # Past the time zone, the pop security: two steps down is TLS.
+            s.key("Tab", "Tab", "Down", "Down")
             s.screenshot_png("settings-account-filled")
             s.key("Return")  # ok is the default button
             wait_gone(s, r"^general settings$", "the settings dialog")
@@ -78,7 +83,8 @@ def first_start_asks_for_the_account():
         keys = ini_keys(data)
         values = dict(keys)
         check([k for k, _ in keys][:len(KEY_ORDER)] == KEY_ORDER, "keys in their order: %s" % [k for k, _ in keys])
-        for key, value in [("rname", "Ann Lee"), ("smtp", "smtp.test:2525"), ("pop", "pop.test:1110"),
+        check([k for k, _ in keys][len(KEY_ORDER):len(KEY_ORDER) + len(OWN_KEY_ORDER)] == OWN_KEY_ORDER, "own keys after them: %s" % keys)
+        for key, value in [("popsec", "2"), ("smtpsec", "0"), ("leave", "0"), ("rname", "Ann Lee"), ("smtp", "smtp.test:2525"), ("pop", "pop.test:1110"),
                            ("nntp", "news.test:1119"), ("user", "ann"), ("pass", "s3cret")]:
             check(values.get(key) == value, "%s is %r, not %r" % (key, values.get(key), value))
     finally:

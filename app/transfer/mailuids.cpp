@@ -47,8 +47,10 @@ bool MailRetrieval::onListed(uintptr_t wParam) {
         if (!automatic) t.host().information(std::string(kCannotRecordIds));
         return false;
     }
-    // A failed clean-up only leaves the record longer than it need be.
-    m_record.keepOnly(m_plan.ids());
+    // Ids gone from the server are dropped, but only when the list names
+    // every message: a short list must not make the record forget. A failed
+    // clean-up only leaves the record longer than it need be.
+    if (m_plan.ids().size() == static_cast<size_t>(m_messageCount)) m_record.keepOnly(m_plan.ids());
     m_byIds = true;
     fetchOrDelete(nextToFetch(0));
     return true;

@@ -169,6 +169,24 @@ TEST_F(UidlTest, LeftForSomeDaysOnlyTheOlderFiledMessagesAreDeleted) {
     EXPECT_EQ(inboxCount(), 1u);
 }
 
+TEST_F(UidlTest, AShortListFetchesTheMessagesWithoutIdsAndForgetsNothing) {
+    host.general.leave = 1;
+    ScriptServer server([] {
+        auto script = listed("+OK\r\n2 id-b\r\n.\r\n");
+        add(script, {S::C("RETR 1\r\n"), S::S(retr("a")), S::C("RETR 3\r\n"), S::S(retr("c")), S::C("QUIT\r\n"),
+                     S::S("+OK\r\n")});
+        return script;
+    }());
+    host.general.pop = server.host();
+    writeFile(recordPath(), "# ann@x\n1700000000 id-b\n1700000000 id-z\n");
+    transfers.retrieveMail();
+    ASSERT_TRUE(loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 10000));
+    ASSERT_TRUE(server.finish()) << server.error();
+    EXPECT_EQ(server.received(), server.expected());
+    EXPECT_EQ(inboxCount(), 2u);
+    EXPECT_NE(readFile(recordPath()).find(" id-z\n"), std::string::npos);
+}
+
 TEST_F(UidlTest, AServerWithoutUidlGetsTheClassicRun) {
     auto script = listed("-ERR unknown command\r\n");
     add(script, {S::C("RETR 1\r\n"), S::S(retr("a")), S::C("RETR 2\r\n"), S::S(retr("b")), S::C("RETR 3\r\n"),

@@ -71,8 +71,10 @@ public:
     int waiting() const {
         std::set<std::string> names;
         for (const char* sub : {"new", "cur"})
-            for (const auto& e : fs::directory_iterator(fs::path(env("POP3_MAILDIR")) / sub))
-                if (e.is_regular_file()) names.insert(e.path().filename().string().substr(0, e.path().filename().string().find(':')));
+            for (const auto& e : fs::directory_iterator(fs::path(env("POP3_MAILDIR")) / sub)) {
+                const std::string name = e.path().filename().string();
+                if (e.is_regular_file()) names.insert(name.substr(0, name.find(':')));
+            }
         return static_cast<int>(names.size());
     }
 

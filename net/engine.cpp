@@ -129,7 +129,7 @@ bool guard(const char* notConnected, const char* busy) {
     const char* text = nullptr;
     if (c.state != State::Connected)
         text = notConnected;
-    else if (c.step != kStepReady)
+    else if (c.step != kStepReady || c.held)
         text = busy;
     if (!text) return true;
     closeWithError(text);
@@ -232,7 +232,7 @@ void dispatchLines() {
     Connection& c = conn();
     char text[kLineSize];
     for (;;) {
-        if (c.state != State::Connected) return;
+        if (c.state != State::Connected || c.held) return;
         if (c.startTlsPending) {
             // Bytes behind the reply that switches to TLS were sent before
             // the switch by someone who is not the server we will verify.
@@ -301,13 +301,50 @@ void handleFullBuffer() {
 void processReceived() {
     Connection& c = conn();
     dispatchLines();
-    if (c.state == State::Connected && c.receiveCount == kReceiveSize) handleFullBuffer();
+    if (c.state == State::Connected && !c.held && c.receiveCount == kReceiveSize) handleFullBuffer();
+}
+
+bool sendAhead(int step, const char* verb, int32_t number, int32_t last, int window, const char* busy) {
+    Connection& c = conn();
+    if (c.aheadStep != kStepReady && c.aheadSent >= c.aheadNext) {
+        // Replies are owed: only the next one of the same command may be read.
+        if (c.aheadStep != step || number != c.aheadNext) {
+            closeWithError(busy);
+            return false;
+        }
+    } else {
+        c.aheadStep = step;
+        c.aheadSent = number - 1;
+    }
+    c.aheadNext = number;
+    c.held = false;
+    const int64_t until = std::min<int64_t>(last, static_cast<int64_t>(number) + std::max(window, 1) - 1);
+    // One write for the whole window, not a packet per command.
+    c.holdFlush = true;
+    for (int64_t n = std::max<int64_t>(c.aheadSent + 1, number); n <= until; ++n) {
+        queueCommand("%s %lld\r\n", verb, static_cast<long long>(n));
+        c.aheadSent = static_cast<int32_t>(n);
+    }
+    c.holdFlush = false;
+    flushQueue();
+    return c.state == State::Connected;
+}
+
+void replyDone() {
+    Connection& c = conn();
+    c.step = kStepReady;
+    if (c.aheadStep == kStepReady) return;
+    ++c.aheadNext;
+    c.held = c.aheadSent >= c.aheadNext;
+    if (!c.held) c.aheadStep = kStepReady;
 }
 
 namespace {
 
 void readSocket() {
     Connection& c = conn();
+    // Held: the bytes wait in the socket until the caller asks for them.
+    if (c.held) return;
     if (c.ssl) return tlsReadable();
     int n = platform::wsRecv(c.socket, c.receive.data() + c.receiveCount, kReceiveSize - c.receiveCount);
     if (n == platform::SOCKET_ERROR) {
@@ -323,6 +360,18 @@ void readSocket() {
     touch();
     processReceived();
 }
+
+}  // namespace
+
+void resumeReceive() {
+    Connection& c = conn();
+    processReceived();
+    if (c.state != State::Connected || c.held) return;
+    if (c.ssl) return tlsResume();
+    readSocket();
+}
+
+namespace {
 
 void writeReadyEvent() {
     Connection& c = conn();
@@ -405,6 +454,8 @@ void connectEvent(intptr_t lParam) {
     c.writeReady = false;
     c.replyLines = 0;
     c.midLine = c.droppingLine = c.streamingData = false;
+    c.aheadStep = kStepReady;
+    c.held = false;
     c.step = kStepGreeting;
     c.state = State::Connected;
     touch();
@@ -584,6 +635,8 @@ int AbortConnection() {
     }
     c.sendCount = 0;
     c.startTlsPending = false;
+    c.aheadStep = kStepReady;
+    c.held = false;
     c.password.assign(c.password.size(), '\0');
     c.password.clear();
     c.state = State::Idle;

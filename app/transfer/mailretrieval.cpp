@@ -8,6 +8,13 @@
 
 namespace transfer {
 
+namespace {
+// Commands in flight when pipelining: enough to cover a long round trip,
+// few enough that a failure leaves little unread.
+constexpr int kRetrieveWindow = 32;
+constexpr int kDeleteWindow = 128;
+}  // namespace
+
 void MailRetrieval::start() {
     Transfers& t = m_transfers;
     if (t.transferState != kIdle) return;
@@ -34,8 +41,6 @@ void MailRetrieval::start() {
 
 void MailRetrieval::onCompletion(uintptr_t wParam) {
     Transfers& t = m_transfers;
-    const std::string head = t.dataPath(kHeaderTemp);
-    const std::string body = t.dataPath(kBodyTemp);
     switch (m_step) {
     case MailStep::Connected:
         netwire::OpenMailBox(kMailMessage, t.host().settings().user, t.retrievalPassword, m_messageCount);
@@ -48,7 +53,18 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
             if (!automatic) t.host().information(std::string(kNoNewMessages));
             return;
         }
-        netwire::GetMailItem(kMailMessage, head, body, m_itemNumber);
+        m_pipelining = 0;
+        // One message gains nothing from commands sent ahead.
+        if (m_messageCount > 1) {
+            netwire::QueryPipelining(kMailMessage, m_pipelining);
+            m_step = MailStep::Capabilities;
+            break;
+        }
+        fetchItem();
+        m_step = MailStep::Retrieved;
+        break;
+    case MailStep::Capabilities:
+        fetchItem();
         m_step = MailStep::Retrieved;
         break;
     case MailStep::Retrieved:
@@ -61,18 +77,34 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
         ++m_itemNumber;
         if (m_itemNumber > m_messageCount) {
             m_itemNumber = 1;
-            netwire::DeleteMailItem(kMailMessage, m_itemNumber);
+            deleteItem();
             m_step = MailStep::Deleted;
         } else {
-            netwire::GetMailItem(kMailMessage, head, body, m_itemNumber);
+            fetchItem();
         }
         break;
     case MailStep::Deleted:
         ++m_itemNumber;
         if (m_itemNumber > m_messageCount) end();
-        else netwire::DeleteMailItem(kMailMessage, m_itemNumber);
+        else deleteItem();
         break;
     }
+}
+
+void MailRetrieval::fetchItem() {
+    const std::string head = m_transfers.dataPath(kHeaderTemp);
+    const std::string body = m_transfers.dataPath(kBodyTemp);
+    if (m_pipelining == 1)
+        netwire::GetMailItemAhead(kMailMessage, head, body, m_itemNumber, m_messageCount, kRetrieveWindow);
+    else
+        netwire::GetMailItem(kMailMessage, head, body, m_itemNumber);
+}
+
+void MailRetrieval::deleteItem() {
+    if (m_pipelining == 1)
+        netwire::DeleteMailItemAhead(kMailMessage, m_itemNumber, m_messageCount, kDeleteWindow);
+    else
+        netwire::DeleteMailItem(kMailMessage, m_itemNumber);
 }
 
 void MailRetrieval::stopUnfiled() {

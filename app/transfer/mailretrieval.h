@@ -22,6 +22,7 @@ inline constexpr std::string_view kCannotFile = "cannot file retrieved mail item
 enum class MailStep {
     Connected,  // greeting seen: log on and ask for the count
     LoggedOn,   // count known
+    Capabilities,  // whether the server takes commands ahead (CAPA PIPELINING)
     Retrieved,  // one message written into the temporary files
     Deleted,    // one message deleted on the server
 };
@@ -46,11 +47,16 @@ private:
     // False when the message could not be put into its folder.
     bool fileRetrievedMessage();
     std::string destinationFolder() const;
+    // RETR and DELE of m_itemNumber, with the following ones sent ahead when
+    // the server allows it.
+    void fetchItem();
+    void deleteItem();
 
     Transfers& m_transfers;
     MailStep m_step = MailStep::Connected;
     int32_t m_itemNumber = 1;
     int32_t m_messageCount = 0;
+    int32_t m_pipelining = 0;
 };
 
 }  // namespace transfer

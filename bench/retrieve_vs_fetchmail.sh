@@ -12,6 +12,8 @@
 # Needs root, dovecot (scripts/packages/servers.txt) and fetchmail.
 # BENCH_TMP (default /tmp) holds both programs' output: our data directory
 # and fetchmail's BSMTP file, so both write to the same file system.
+# RELAY_MS=25 puts tests/gui/relay.py (that many milliseconds each way) in
+# front of the server, and both programs go through it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: retrieve_vs_fetchmail.sh BUILD_DIR [COUNT] [SIZE_KB] [ROUNDS]}
@@ -35,6 +37,14 @@ trap cleanup EXIT
 LAB_WITHOUT="smtp nntp" bash "$root/scripts/lab/lab.sh" start "$lab" > /dev/null
 # shellcheck disable=SC1091
 . "$lab/lab.env"
+server_port=$POP3_PORT
+link="loopback"
+if [ -n "${RELAY_MS:-}" ]; then
+    # The relay ends when its standard input (our end of the pipe) closes.
+    coproc RELAY { exec python3 "$root/tests/gui/relay.py" "$POP3_PORT" "$RELAY_MS"; }
+    read -r server_port <&"${RELAY[0]}"
+    link="relay of $RELAY_MS ms each way"
+fi
 
 fill() {
     bash "$root/scripts/lab/lab.sh" reset-pop3 "$lab"
@@ -57,7 +67,7 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 run_ours() {
     local t0 t1 out
     t0=$(now_ms)
-    out=$("$bench" retrieve "127.0.0.1:$POP3_PORT" "$POP3_USER" "$POP3_PASS")
+    out=$("$bench" retrieve "127.0.0.1:$server_port" "$POP3_USER" "$POP3_PASS")
     t1=$(now_ms)
     echo "omail     $((t1 - t0)) ms   ($out)"
 }
@@ -66,7 +76,7 @@ run_fetchmail() {
     local t0 t1 rc=$work/fetchmailrc
     # No TLS on the lab server: fetchmail must not try STLS.
     printf 'set no syslog\npoll 127.0.0.1 service %s protocol pop3 auth password user "%s" password "%s" is "%s" here sslproto ""\n' \
-        "$POP3_PORT" "$POP3_USER" "$POP3_PASS" "$(id -un)" > "$rc"
+        "$server_port" "$POP3_USER" "$POP3_PASS" "$(id -un)" > "$rc"
     chmod 600 "$rc"
     rm -f "$work/out.bsmtp"
     t0=$(now_ms)
@@ -75,7 +85,7 @@ run_fetchmail() {
     echo "fetchmail $((t1 - t0)) ms   ($(grep -c '^MAIL FROM' "$work/out.bsmtp" 2>/dev/null || echo 0) messages in the BSMTP file)"
 }
 
-echo "mailbox: $count messages of $size_kb KB on dovecot 127.0.0.1:$POP3_PORT; output under $tmp ($(stat -f -c %T "$tmp"))"
+echo "mailbox: $count messages of $size_kb KB on dovecot 127.0.0.1:$POP3_PORT ($link); output under $tmp ($(stat -f -c %T "$tmp"))"
 for r in $(seq 1 "$rounds"); do
     if [ $((r % 2)) -eq 1 ]; then
         fill; run_ours; left=$(find "$POP3_MAILDIR/new" "$POP3_MAILDIR/cur" -type f | wc -l)

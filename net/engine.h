@@ -68,6 +68,7 @@ inline constexpr int kStepAuthPass = 25;    // the password of AUTH LOGIN sent
 inline constexpr int kStepAuthUser = 26;    // NNTP AUTHINFO USER sent
 inline constexpr int kStepAuthInfoPass = 27;
 inline constexpr int kStepUidl = 28;
+inline constexpr int kStepCapa = 29;
 inline constexpr int kStepReady = 99;
 
 inline constexpr int kFileSendIdle = 1;
@@ -146,6 +147,16 @@ struct Connection {
     bool tlsDone = false;          // the handshake completed and the certificate was accepted
     std::string tlsOut;            // encrypted bytes the socket has not taken yet
 
+    // Commands sent ahead of the one being answered (pipelining): the step
+    // they belong to (kStepReady: none), the highest number sent and the
+    // number whose reply comes next. While held, a reply was completed and
+    // the ones behind it stay unread until the caller's next command, so the
+    // caller has the transfer files to itself in between.
+    int aheadStep = kStepReady;
+    int32_t aheadSent = 0;
+    int32_t aheadNext = 0;
+    bool held = false;
+
     // A server that stops answering is given up after this long.
     uint32_t replyTimeoutMs = kDefaultReplyTimeoutMs;
     std::chrono::steady_clock::time_point lastActivity;
@@ -218,6 +229,17 @@ ItemHeader scanItemHeader(std::string_view path);
 // Hands the bytes of the receive buffer to the protocol (complete lines,
 // then a full buffer's piece of a data line).
 void processReceived();
+// Reads on after the caller's next command ended a hold: what the buffers
+// already hold first, then the socket.
+void resumeReceive();
+// Queues "VERB N" for the numbers after what was sent ahead up to
+// min(last, number + window - 1), for the command of number that passed
+// the guard. False (connection closed with busy) when replies of another
+// command, or of another number, are still owed.
+bool sendAhead(int step, const char* verb, int32_t number, int32_t last, int window, const char* busy);
+// The reply of the command being answered is complete: the next one's
+// bytes wait for the caller when more are owed.
+void replyDone();
 // Sends bytes through the socket, or through TLS when it is on; the result
 // is wsSend's (SOCKET_ERROR with WSAEWOULDBLOCK when nothing was taken).
 int sendBytes(const char* data, int length);
@@ -230,6 +252,8 @@ void tlsStart();
 // FD_READ and FD_WRITE while TLS is on.
 void tlsReadable();
 void tlsWritable();
+// Goes on decrypting after a hold: what TLS holds, then the socket.
+void tlsResume();
 // Encrypts plain bytes (all of them) and sends what the socket takes.
 int tlsWrite(const char* data, int length);
 // Forgets the last refused certificate (a new connection begins).

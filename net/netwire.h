@@ -171,4 +171,22 @@ int DeleteMailItem(uint32_t completionMessage, int32_t number);
 // connection stays up and the program goes on as it would without ids.
 int ListUniqueIds(uint32_t completionMessage, std::string_view listFile, int32_t& count);
 
+// Pipelining (RFC 2449): commands sent ahead, replies read in order. A
+// server that does not announce it gets the commands above, one at a time.
+//
+// CAPA after OpenMailBox: completion wParam 0 with lParam (and pipelining)
+// 1 when the server announces PIPELINING, else 0 (also for a server that
+// does not know CAPA); the connection stays up either way.
+int QueryPipelining(uint32_t completionMessage, int32_t& pipelining);
+// GetMailItem of number, with RETR of the numbers after it up to last sent
+// ahead, at most window commands in flight. Only number's reply is read
+// into the files and completed ("mail item retrieved"); the replies behind
+// it stay unread until the call for number + 1, so the files are the
+// caller's until then. Numbers go up one by one; another command while
+// replies are owed is refused as busy.
+int GetMailItemAhead(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
+                     int32_t number, int32_t last, int window);
+// The same for DELE ("mail item deleted").
+int DeleteMailItemAhead(uint32_t completionMessage, int32_t number, int32_t last, int window);
+
 }  // namespace netwire

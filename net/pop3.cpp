@@ -100,6 +100,25 @@ void uidlLine(const Line& line) {
     if (g_countSlot) *g_countSlot = g_uidCount;
 }
 
+// CAPA: "+OK", capability lines, "."; a server without CAPA says -ERR and
+// is treated as one without pipelining.
+void capaLine(const Line& line) {
+    Connection& c = conn();
+    if (c.replyLines == 0 && !positive(line)) {
+        c.step = kStepReady;
+        return postCompletion(0, static_cast<intptr_t>(0));
+    }
+    if (c.replyLines == 0) return;
+    std::string_view text(line.text, static_cast<size_t>(line.length));
+    if (torvakit::linestatus(text) == 2) {
+        c.step = kStepReady;
+        return postCompletion(0, static_cast<intptr_t>(g_countSlot ? *g_countSlot : 0));
+    }
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == '\0')) text.remove_suffix(1);
+    const std::string_view word = text.substr(0, text.find_first_of(" \t"));
+    if (torvakit::stringcompare(word, "PIPELINING") && g_countSlot) *g_countSlot = 1;
+}
+
 void statReply(const Line& line) {
     int32_t count = 0;
     if (positive(line)) {
@@ -128,7 +147,7 @@ void retrData(const Line& line) {
     case 2:
         c.streamingData = false;
         if (!closeFile()) return failRetrieval(c.nextFile == 1 ? kCannotWriteHeader : kCannotWriteBody);
-        c.step = kStepReady;
+        replyDone();
         postCompletion(0, kRetrieved);
         return;
     case 1:
@@ -166,6 +185,7 @@ void pop3Line(const Line& line) {
         beginStartTls();
         break;
     case kStepUidl: uidlLine(line); break;
+    case kStepCapa: capaLine(line); break;
     case kStepUser:
         if (!positive(line)) return refuse(kUserFailed);
         c.step = kStepPass;
@@ -184,7 +204,7 @@ void pop3Line(const Line& line) {
         break;
     case kStepDele:
         if (!positive(line)) return closeWithError(kDeleteFailed);
-        c.step = kStepReady;
+        replyDone();
         postCompletion(0, kDeleted);
         break;
     default: break;  // nothing is expected: ignore
@@ -227,6 +247,47 @@ int ListUniqueIds(uint32_t completionMessage, std::string_view listFile, int32_t
     g_countSlot = &count;
     beginCommand(completionMessage, kStepUidl, "listing unique ids...");
     queueText("UIDL\r\n");
+    return 0;
+}
+
+int QueryPipelining(uint32_t completionMessage, int32_t& pipelining) {
+    pipelining = 0;
+    if (!guard("not connected (QueryPipelining)", "dll busy (QueryPipelining)")) return 0;
+    g_countSlot = &pipelining;
+    beginCommand(completionMessage, kStepCapa, "asking for capabilities...");
+    queueText("CAPA\r\n");
+    return 0;
+}
+
+namespace {
+
+// The guard of a pipelined command: a hold for the caller is no busy engine.
+bool guardAhead(const char* notConnected, const char* busy) {
+    Connection& c = conn();
+    const char* text = c.state != State::Connected ? notConnected : c.step != kStepReady ? busy : nullptr;
+    if (text) closeWithError(text);
+    return !text;
+}
+
+}  // namespace
+
+int GetMailItemAhead(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
+                     int32_t number, int32_t last, int window) {
+    constexpr const char* kBusy = "dll busy (GetMailItemAhead)";
+    if (!guardAhead("not connected (GetMailItemAhead)", kBusy)) return 0;
+    if (!sendAhead(kStepRetr, "RETR", number, last, window, kBusy)) return 0;
+    setTransferFiles(headerFile, bodyFile);
+    beginCommand(completionMessage, kStepRetr, formatText(TextKind::Pop3Progress, "retrieving mail item %d", number));
+    resumeReceive();
+    return 0;
+}
+
+int DeleteMailItemAhead(uint32_t completionMessage, int32_t number, int32_t last, int window) {
+    constexpr const char* kBusy = "dll busy (DeleteMailItemAhead)";
+    if (!guardAhead("not connected (DeleteMailItemAhead)", kBusy)) return 0;
+    if (!sendAhead(kStepDele, "DELE", number, last, window, kBusy)) return 0;
+    beginCommand(completionMessage, kStepDele, formatText(TextKind::Pop3Progress, "deleting mail item %d", number));
+    resumeReceive();
     return 0;
 }
 

@@ -268,7 +268,7 @@ void handshake() {
 // no more complete records.
 void pumpReceived() {
     Connection& c = conn();
-    while (c.state == State::Connected && c.ssl && !c.handshaking) {
+    while (c.state == State::Connected && c.ssl && !c.handshaking && !c.held) {
         int room = kReceiveSize - c.receiveCount;
         if (room <= 0) return;  // processReceived always leaves room or closes
         ERR_clear_error();
@@ -336,6 +336,12 @@ void tlsReadable() {
     touch();
     if (c.handshaking) return handshake();
     pumpReceived();
+}
+
+void tlsResume() {
+    pumpReceived();
+    Connection& c = conn();
+    if (c.state == State::Connected && c.ssl && !c.held) tlsReadable();
 }
 
 void tlsWritable() {

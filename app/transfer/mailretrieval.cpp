@@ -8,6 +8,13 @@
 
 namespace transfer {
 
+namespace {
+// Commands in flight when pipelining: enough to cover a long round trip,
+// few enough that a failure leaves little unread.
+constexpr int kRetrieveWindow = 32;
+constexpr int kDeleteWindow = 128;
+}  // namespace
+
 void MailRetrieval::start() {
     Transfers& t = m_transfers;
     if (t.transferState != kIdle) return;
@@ -27,6 +34,7 @@ void MailRetrieval::start() {
     t.transferState = kRetrievingMail;
     t.host().lockForTransfer();
     m_itemNumber = 1;
+    m_pipelining = 0;
     m_filedCount = 0;
     m_byIds = false;
     m_step = MailStep::Connected;
@@ -36,8 +44,6 @@ void MailRetrieval::start() {
 
 void MailRetrieval::onCompletion(uintptr_t wParam) {
     Transfers& t = m_transfers;
-    const std::string head = t.dataPath(kHeaderTemp);
-    const std::string body = t.dataPath(kBodyTemp);
     switch (m_step) {
     case MailStep::Connected:
         netwire::OpenMailBox(kMailMessage, t.host().settings().user, t.retrievalPassword, m_messageCount);
@@ -54,8 +60,17 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
             listUniqueIds();
             break;
         }
-        netwire::GetMailItem(kMailMessage, head, body, m_itemNumber);
-        m_step = MailStep::Retrieved;
+        m_pipelining = 0;
+        // One message gains nothing from commands sent ahead.
+        if (m_messageCount > 1) {
+            netwire::QueryPipelining(kMailMessage, m_pipelining);
+            m_step = MailStep::Capabilities;
+            break;
+        }
+        fetchOrDelete(1);
+        break;
+    case MailStep::Capabilities:
+        fetchOrDelete(1);
         break;
     case MailStep::Listed:
         if (!onListed(wParam)) return;
@@ -77,17 +92,27 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
     }
 }
 
+// Commands are sent ahead only without unique ids (pipelining is asked for
+// only then), so the numbers run one after another as the engine expects.
 void MailRetrieval::fetchOrDelete(int32_t number) {
     if (number > m_messageCount) return deleteFrom(nextToDelete(0));
     m_itemNumber = number;
-    netwire::GetMailItem(kMailMessage, m_transfers.dataPath(kHeaderTemp), m_transfers.dataPath(kBodyTemp), number);
+    const std::string head = m_transfers.dataPath(kHeaderTemp);
+    const std::string body = m_transfers.dataPath(kBodyTemp);
+    if (m_pipelining == 1)
+        netwire::GetMailItemAhead(kMailMessage, head, body, number, m_messageCount, kRetrieveWindow);
+    else
+        netwire::GetMailItem(kMailMessage, head, body, number);
     m_step = MailStep::Retrieved;
 }
 
 void MailRetrieval::deleteFrom(int32_t number) {
     if (number > m_messageCount) return end();
     m_itemNumber = number;
-    netwire::DeleteMailItem(kMailMessage, number);
+    if (m_pipelining == 1)
+        netwire::DeleteMailItemAhead(kMailMessage, number, m_messageCount, kDeleteWindow);
+    else
+        netwire::DeleteMailItem(kMailMessage, number);
     m_step = MailStep::Deleted;
 }
 

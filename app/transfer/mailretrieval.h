@@ -24,6 +24,7 @@ inline constexpr std::string_view kCannotFile = "cannot file retrieved mail item
 enum class MailStep {
     Connected,  // greeting seen: log on and ask for the count
     LoggedOn,   // count known
+    Capabilities,  // whether the server takes commands ahead (CAPA PIPELINING)
     Retrieved,  // one message written into the temporary files
     Deleted,    // one message deleted on the server
     Listed,     // unique ids listed (or refused by the server)
@@ -64,6 +65,8 @@ private:
     void stopUnrecorded();
     int32_t nextToFetch(int32_t after) const;
     int32_t nextToDelete(int32_t after) const;
+    // RETR and DELE of number, with the following ones sent ahead when the
+    // server allows it.
     void fetchOrDelete(int32_t number);
     void deleteFrom(int32_t number);
 
@@ -75,6 +78,7 @@ private:
     bool m_byIds = false;
     UidRecord m_record;
     UidPlan m_plan;
+    int32_t m_pipelining = 0;  // 1: the server takes RETR and DELE sent ahead
 };
 
 }  // namespace transfer

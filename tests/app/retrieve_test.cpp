@@ -62,8 +62,16 @@ std::string retrReply(const std::string& text) { return "+OK message follows\r\n
 
 std::vector<ScriptServer::Step> logon(int count) {
     using S = ScriptServer;
-    return {S::S("+OK ready\r\n"), S::C("USER ann\r\n"), S::S("+OK\r\n"), S::C("PASS secret\r\n"),
-            S::S("+OK logged in\r\n"), S::C("STAT\r\n"), S::S("+OK " + std::to_string(count) + " 600\r\n")};
+    std::vector<ScriptServer::Step> script{
+        S::S("+OK ready\r\n"), S::C("USER ann\r\n"), S::S("+OK\r\n"), S::C("PASS secret\r\n"),
+        S::S("+OK logged in\r\n"), S::C("STAT\r\n"), S::S("+OK " + std::to_string(count) + " 600\r\n")};
+    // Before several messages the capabilities are asked for; this server
+    // knows no CAPA, so everything after it is the one-at-a-time exchange.
+    if (count > 1) {
+        script.push_back(S::C("CAPA\r\n"));
+        script.push_back(S::S("-ERR unknown command\r\n"));
+    }
+    return script;
 }
 
 // A mailbox served completely: logon, every RETR, every DELE, QUIT.

@@ -323,12 +323,16 @@ void encodeText(std::string_view text, std::string& out) {
             i = wordEnd + 1;
             continue;
         }
-        // Extend the run over following words that need encoding too.
+        // Extend the run over following words that need encoding too, with
+        // every blank between them: blanks between two encoded words are
+        // dropped by decoders, so they must travel inside the words.
         std::size_t runEnd = wordEnd;
         while (runEnd < text.size()) {
-            std::size_t next = text.find(' ', runEnd + 1);
+            const std::size_t start = text.find_first_not_of(' ', runEnd);
+            if (start == std::string_view::npos) break;
+            std::size_t next = text.find(' ', start);
             if (next == std::string_view::npos) next = text.size();
-            if (!needsEncoding(text.substr(runEnd + 1, next - runEnd - 1))) break;
+            if (!needsEncoding(text.substr(start, next - start))) break;
             runEnd = next;
         }
         appendEncodedWords(text.substr(i, runEnd - i), out);

@@ -1,8 +1,9 @@
 // Text is UTF-8 throughout the program; what leaves it must say so. A
 // composed item whose body holds bytes outside ASCII declares a UTF-8 text
 // body, and header values outside ASCII go into the header file as encoded
-// words (base64, "=?UTF-8?B?...?="). The outbox list keeps the readable text.
-// A pure-ASCII item is left exactly as the store wrote it.
+// words (the store's EncodeHeaderValue and EncodeAddressValue). The outbox
+// list keeps the readable text. A pure-ASCII item is left exactly as the
+// store wrote it.
 #pragma once
 
 #include <string>
@@ -18,14 +19,6 @@ inline constexpr std::string_view kEightBitLine = "Content-Transfer-Encoding: 8b
 inline constexpr size_t kMaxEncodedWord = 75;
 
 bool isAscii(std::string_view text);
-// Free text (a subject, an organization): runs of words outside ASCII become
-// encoded words, ASCII words stay as they are.
-std::string encodeText(std::string_view value);
-// A list of addresses ("Name <a@b>, c@d"): display names outside ASCII
-// become encoded words; the addresses stay.
-std::string encodeAddresses(std::string_view value);
-// Encoded words back to UTF-8 text (B and Q; UTF-8, ASCII and ISO-8859-1).
-std::string decodeWords(std::string_view value);
 
 // Rewrites a composed header file: encoded words in its header values, and,
 // when declareBody is set and the item is not MIME already, the three lines

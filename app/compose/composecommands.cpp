@@ -11,6 +11,7 @@
 namespace {
 constexpr int kOutboxRow = 1;
 constexpr int kMainWindowCaller = 1;
+constexpr int kViewerCaller = 2;
 }  // namespace
 
 ComposeCommands::ComposeCommands(MainHost& host, QObject* parent)
@@ -50,6 +51,18 @@ void ComposeCommands::compose(int mode, const QString& source) {
     if (m_host.settings().autodlv != 1) return;
     m_delivery->start(compose::isNewsMode(m_mailform->mode()) ? transfer::DeliveryKind::News
                                                              : transfer::DeliveryKind::Mail);
+}
+
+int ComposeCommands::composeFromViewer(int mode, const std::string& source, QWidget* viewer) {
+    transfer::Transfers& t = m_host.transfers();
+    if (t.deliveryFlag) return ui::kResultCancel;
+    QString from = QString::fromStdString(source);
+    if (mode == compose::kNewArticle && !m_host.mailFolderShown()) from = m_host.shownFolderName();
+    m_mailform->setMode(mode, from);
+    m_mailform->setCaller(kViewerCaller, viewer);
+    const int result = m_mailform->showModal();
+    if (result == ui::kResultOk) transfer::dropIndices(t.dataPath(transfer::kOutbox) + "/");
+    return result;
 }
 
 void ComposeCommands::sendemailmessagesinoutbox1Click() { m_delivery->start(transfer::DeliveryKind::Mail); }

@@ -8,10 +8,12 @@
 #include <QObject>
 
 #include <memory>
+#include <string>
 
 class MainHost;
 class Taddrbookform;
 class Tmailform;
+class QWidget;
 
 class ComposeCommands : public QObject {
     Q_OBJECT
@@ -36,6 +38,9 @@ public slots:
     void addressbook1Click();
     // After the viewer closes with automatic delivery on.
     void deliverAfterViewer();
+    // The viewer's compose commands, with the viewer as the calling window;
+    // the compose window's result. Delivery waits until the viewer closes.
+    int composeFromViewer(int mode, const std::string& source, QWidget* viewer);
 
 private:
     // Modes that need the current item do nothing without one.

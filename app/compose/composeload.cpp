@@ -1,12 +1,12 @@
 // Filling the compose window for its mode, and the files it reads and
 // writes on the user's request: attachments, text files, templates.
-#include "compose/charset.h"
 #include "compose/mailform.h"
 
 #include "main/mainhost.h"
 #include "platform/fsys.h"
 #include "store/torvakit.h"
 #include "ui/dialogs.h"
+#include "viewer/bodytext.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStringDecoder>
+#include <QTemporaryFile>
 #include <QTextCursor>
 
 namespace {
@@ -33,9 +34,8 @@ QString textOf(const QByteArray& bytes) {
     return text;
 }
 
-QString headerText(const std::string& value) {
-    return textOf(QByteArray::fromStdString(compose::decodeWords(value)));
-}
+// A value the store has decoded already (UTF-8), or a raw one.
+QString headerText(const std::string& value) { return textOf(QByteArray::fromStdString(value)); }
 
 bool readText(const QString& path, QString& text) {
     QFile file(path);
@@ -108,8 +108,13 @@ void Tmailform::loadReply(int type) {
     else if (type != 2) dto->setText(headerText(recipient));
     dsub->setText(headerText(subject));
     dcc->setText(headerText(cc));
+    // The quote is of the text as the viewer shows it, not of its encoding.
+    QTemporaryFile text;
+    torvakit::ReadableText info;
     std::string quoted;
-    if (torvakit::IndentFile(source, quoted, '>') == 1) loadBodyFile(QString::fromStdString(quoted));
+    if (text.open() && viewer::writeReadableText(source, text.fileName(), info) &&
+        torvakit::IndentFile(text.fileName().toStdString(), quoted, '>') == 1)
+        loadBodyFile(QString::fromStdString(quoted));
     QTextCursor cursor(memo->document());
     cursor.movePosition(QTextCursor::Start);
     cursor.insertText("on " + headerText(date) + ", " + headerText(name) + " wrote...\n\n");
@@ -121,9 +126,14 @@ void Tmailform::loadForward() {
     std::string from, recipient, subject, cc, replyTo, date, id;
     torvakit::GetHeaderFieldsDecoded(source, from, recipient, subject, cc, replyTo, date, id, kFieldLimit, 2);
     dsub->setText(headerText(subject));
+    QTemporaryFile readable;
+    torvakit::ReadableText info;
     std::string text;
     // A forward text cut short still holds the original header: it is shown.
-    torvakit::ForwardFile(source, text);
+    if (readable.open() && viewer::writeReadableText(source, readable.fileName(), info))
+        torvakit::ForwardTextFile(source, readable.fileName().toStdString(), text);
+    else
+        torvakit::ForwardFile(source, text);
     if (!text.empty()) loadBodyFile(QString::fromStdString(text));
     m_references = QString::fromStdString(id);
 }
@@ -131,7 +141,7 @@ void Tmailform::loadForward() {
 void Tmailform::loadRecompose(int type) {
     const std::string source = m_source.toStdString();
     std::string from, recipient, subject, cc, replyTo, date, id;
-    torvakit::GetHeaderFields(source, from, recipient, subject, cc, replyTo, date, id, kFieldLimit, 1);
+    torvakit::GetHeaderFieldsDecoded(source, from, recipient, subject, cc, replyTo, date, id, kFieldLimit, 1);
     // Every group an article went to, not only the first.
     const std::string groups = newsgroupsOf(source);
     dto->setText(headerText(groups.empty() ? recipient : groups));

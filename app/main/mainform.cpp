@@ -9,6 +9,8 @@
 #include "ui/dialogs.h"
 #include "ui/helpviewer.h"
 #include "ui/virtuallist.h"
+#include "viewer/headform.h"
+#include "viewer/viewcommands.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -99,6 +101,9 @@ void Tmainform::useSettings(Tgen* settings, Tfoptsform* options) {
     settings->showHelp = [] { ui::showHelp(); };
     settings->showAbout = [settings] { ui::aboutBox(settings); };
     settings->closeHelp = [] { ui::closeHelp(); };
+    settings->editSignature = [this](const QString& path) {
+        m_view->showHeaderDialog(Theadform::EditSignature, path.toStdString());
+    };
 }
 
 void Tmainform::restoreGeometry() {

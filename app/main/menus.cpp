@@ -379,6 +379,14 @@ void Tmainform::bindCommands() {
     bindAction(a.postnewsarticlesinoutbox1, m_compose, &ComposeCommands::postnewsarticlesinoutbox1Click);
     bindAction(a.deliverallitemsinoutbox1, m_compose, &ComposeCommands::deliverallitemsinoutbox1Click);
     bindAction(a.addressbook1, m_compose, &ComposeCommands::addressbook1Click);
+
+    // The viewer answers through the compose window and hands its
+    // dialogs and the delivery after viewing to the families that own them.
+    m_view->setComposeHandler([this](int mode, const std::string& source, QWidget* viewer) {
+        return m_compose->composeFromViewer(mode, source, viewer);
+    });
+    m_view->deliverAfterViewing = [this] { m_compose->deliverAfterViewer(); };
+    useHeaderDialog([this](int mode, const std::string& path) { return m_view->showHeaderDialog(mode, path); });
 }
 
 // The settings dialogs, help and about.

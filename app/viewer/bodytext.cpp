@@ -1,6 +1,11 @@
 #include "viewer/bodytext.h"
 
+#include "platform/fsys.h"
+
 #include <QFile>
+#include <QSaveFile>
+#include <QTemporaryFile>
+#include <QTextDocument>
 
 namespace viewer {
 
@@ -65,6 +70,43 @@ bool readBodyText(const QString& path, QString& text) {
     }
     text = textOfBytes(file.readAll());
     return true;
+}
+
+bool readableText(const std::string& itemPath, QString& text, torvakit::ReadableText& info) {
+    text.clear();
+    info = {};
+    // The store writes the text to a file; a private temporary one, so
+    // nothing of the message stays behind or meets another scratch file.
+    QTemporaryFile scratch;
+    if (!scratch.open()) return false;
+    const std::string path = scratch.fileName().toStdString();
+    scratch.close();
+    if (torvakit::MakeReadableText(platform::resolvePath(itemPath), path, info) != 1) return false;
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    text = textOfBytes(file.readAll());
+    if (info.html) {
+        QTextDocument document;
+        document.setHtml(text);
+        text = document.toPlainText();
+        text.replace(QChar::Nbsp, ' ');
+        text.replace("\r\n", "\n");
+        text.replace('\n', "\r\n");
+    }
+    return true;
+}
+
+bool writeReadableText(const std::string& itemPath, const QString& outputPath, torvakit::ReadableText& info) {
+    QString text;
+    if (!readableText(itemPath, text, info)) return false;
+    const QByteArray bytes = text.toUtf8();
+    QSaveFile file(outputPath);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+QString partLabel(const torvakit::MimePart& part) {
+    const QString name = part.name.empty() ? QString("(no name)") : QString::fromStdString(part.name);
+    return QString("%1 (%2, %3 bytes)").arg(name, QString::fromStdString(part.type)).arg(part.size);
 }
 
 }  // namespace viewer

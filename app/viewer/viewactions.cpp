@@ -41,11 +41,13 @@ void Tviewform::printitem1Click() {
     std::string headerPath = bodyPath;
     if (!headerPath.empty()) headerPath.back() = 'h';
     std::string shortHeader;
-    job.hasHeader = !headerPath.empty() && torvakit::MakeViewHeader(headerPath, shortHeader, 0) == 1 &&
+    job.hasHeader = !headerPath.empty() && torvakit::MakeViewHeaderDecoded(headerPath, shortHeader, 0) == 1 &&
                     viewer::readBodyText(QString::fromStdString(shortHeader), job.header);
     job.headerFont = headermemo->font();
     job.headerFont.setPointSize(kHeaderPrintSize);
-    job.hasBody = viewer::readBodyText(QString::fromStdString(platform::resolvePath(bodyPath)), job.body);
+    // The text as the viewer shows it, not the stored MIME encoding.
+    torvakit::ReadableText info;
+    job.hasBody = viewer::readableText(bodyPath, job.body, info);
     job.bodyFont = bodymemo->font();
     // Report only once the printer is known to be there.
     if (ui::printItem(job) == ui::PrintResult::NoPrinter) {
@@ -110,6 +112,23 @@ void Tviewform::decodesinglepartnetscapeattachment1Click() {
     }
     if (rc == 1 && !name.empty()) decodelog1Click();
     else ui::informationBox(this, kDecodingFailed);
+}
+
+void Tviewform::launchPart(int index) {
+    if (index < 0 || index >= int(m_parts.size())) return;
+    std::string output;
+    int rc = 0;
+    {
+        ui::WaitCursor wait;
+        rc = torvakit::DecodeMimePart(platform::resolvePath(bodyPath), m_parts[size_t(index)].index, decodeFolder(),
+                                      output);
+    }
+    // A file that failed its checks is said so, never opened as if whole.
+    if (rc != 1 || !QFileInfo(QString::fromStdString(output)).isFile()) {
+        ui::informationBox(this, QString("%1 [%2]").arg(kDecodingFailed).arg(rc));
+        return;
+    }
+    m_log.launchNewest();
 }
 
 void Tviewform::decodelog1Click() {

@@ -38,8 +38,25 @@ Tlogform& ViewCommands::log() {
 }
 
 Tviewform& ViewCommands::viewer() {
-    if (!m_viewer) m_viewer = std::make_unique<Tviewform>(m_host, log());
+    if (!m_viewer) {
+        m_viewer = std::make_unique<Tviewform>(m_host, log());
+        passComposeHandler();
+    }
     return *m_viewer;
+}
+
+void ViewCommands::setComposeHandler(ComposeHandler handler) {
+    m_compose = std::move(handler);
+    if (m_viewer) passComposeHandler();
+}
+
+void ViewCommands::passComposeHandler() {
+    if (!m_compose) {
+        m_viewer->setComposeHandler({});
+        return;
+    }
+    Tviewform* v = m_viewer.get();
+    m_viewer->setComposeHandler([this, v](int mode, const std::string& source) { return m_compose(mode, source, v); });
 }
 
 Theadform& ViewCommands::headerDialog() {
@@ -91,15 +108,19 @@ void ViewCommands::openViewer() {
     if (m_host.settings().autodlv == 1 && deliverAfterViewing) deliverAfterViewing();
 }
 
+int ViewCommands::showHeaderDialog(int mode, const std::string& path) {
+    Theadform& head = headerDialog();
+    head.mode = mode;
+    head.path = QString::fromStdString(platform::resolvePath(path));
+    return head.exec();
+}
+
 void ViewCommands::selecteditemheader1Click() {
     if (itemBlocked()) return;
     std::string path = m_host.currentBodyPath();
     if (path.empty()) return;
     path.back() = 'h';
-    Theadform& head = headerDialog();
-    head.mode = Theadform::ViewHeader;
-    head.path = QString::fromStdString(platform::resolvePath(path));
-    head.exec();
+    showHeaderDialog(Theadform::ViewHeader, path);
 }
 
 void ViewCommands::printselecteditem1Click() {

@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -31,6 +32,7 @@ constexpr char kRead = 'R';
 constexpr char kHighlighted = 'H';
 constexpr int kHeaderHeight = 120;
 constexpr int kBarHeight = 5;
+constexpr int kPartsHeight = 96;
 // Characters shown at once, then added per event-loop turn.
 constexpr qsizetype kFirstSlice = 64 * 1024;
 constexpr qsizetype kSlice = 1024 * 1024;
@@ -107,6 +109,13 @@ void Tviewform::buildPanes() {
     layout->addWidget(Panel2);
     layout->addWidget(headermemo);
     layout->addWidget(bodymemo, 1);
+    partbox = new QListWidget(central);
+    partbox->setObjectName("partbox");
+    partbox->setMaximumHeight(kPartsHeight);
+    partbox->hide();
+    layout->addWidget(partbox);
+    connect(partbox, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { launchPart(partbox->row(item)); });
+    partbox->installEventFilter(this);
     setCentralWidget(central);
     for (QPlainTextEdit* pane : {headermemo, bodymemo}) {
         pane->installEventFilter(this);
@@ -257,9 +266,18 @@ void Tviewform::display() {
     std::string shown;
     bool exists = false;
     QString header;
-    if (!headerPath.empty() && torvakit::MakeViewHeader(headerPath, shown, 1) == 1) header = loadText(shown, exists);
+    if (!headerPath.empty() && torvakit::MakeViewHeaderDecoded(headerPath, shown, 1) == 1)
+        header = loadText(shown, exists);
     headermemo->setPlainText(header);
-    setBodyText(bodyPath.empty() ? QString() : loadText(bodyPath, exists));
+    QString body;
+    torvakit::ReadableText info;
+    if (!bodyPath.empty()) viewer::readableText(bodyPath, body, info);
+    m_parts = std::move(info.parts);
+    partbox->clear();
+    for (size_t i = 0; i < m_parts.size(); ++i)
+        partbox->addItem(QString("%1  %2").arg(i + 1).arg(viewer::partLabel(m_parts[i])));
+    partbox->setVisible(!m_parts.empty());
+    setBodyText(body);
 }
 
 // Cuts after a line break, so a CR LF pair is never split.
@@ -319,7 +337,14 @@ void Tviewform::closeEvent(QCloseEvent* event) {
 }
 
 bool Tviewform::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && (watched == headermemo || watched == bodymemo)) {
+    if (event->type() == QEvent::KeyPress && watched == partbox) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && partbox->currentRow() >= 0) {
+            launchPart(partbox->currentRow());
+            return true;
+        }
+    }
+    if (event->type() == QEvent::KeyPress && (watched == headermemo || watched == bodymemo || watched == partbox)) {
         auto* key = static_cast<QKeyEvent*>(event);
         const QString text = key->text();
         if (text.size() == 1 && text[0].isPrint() && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
@@ -331,6 +356,11 @@ bool Tviewform::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool Tviewform::runKey(QChar key) {
+    if (key >= '1' && key <= '9') {
+        const int part = key.unicode() - '1';
+        if (part < int(m_parts.size())) launchPart(part);
+        return true;
+    }
     switch (key.unicode()) {
     case 't': viewfirst1Click(); return true;
     case 'b': viewlast1Click(); return true;

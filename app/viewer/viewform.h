@@ -6,6 +6,7 @@
 #pragma once
 
 #include "settings/settings.h"
+#include "store/torvakit.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -15,6 +16,7 @@
 
 class MainHost;
 class QAction;
+class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QTimer;
@@ -66,6 +68,8 @@ public:
     void decodemultipart1Click();
     void decodesinglepartnetscapeattachment1Click();
     void decodelog1Click();
+    // Decodes the shown item's listed part (0 first) and launches it.
+    void launchPart(int index);
 
     // Opens the compose window: mode and source body path (empty for none);
     // returns the dialog result. Without it the compose commands are off.
@@ -74,6 +78,9 @@ public:
 
     QPlainTextEdit* headermemo = nullptr;
     QPlainTextEdit* bodymemo = nullptr;
+    // The item's parts besides its text, under the body pane; a click, or
+    // its number typed in a pane, opens one.
+    QListWidget* partbox = nullptr;
     QWidget* Panel2 = nullptr;
     QToolBar* Panel1 = nullptr;
     QMenu* viewpop = nullptr;
@@ -121,5 +128,6 @@ private:
     omail::IniFile m_ini;
     QString m_saveDir;
     QList<QAction*> m_composeActions;
+    std::vector<torvakit::MimePart> m_parts;
     bool m_wasHostVisible = false;
 };

@@ -44,6 +44,7 @@ private slots:
     void aUuencodedAttachmentBecomesFourItemsThatUudecodeJoins();
     void aMimeAttachmentGivesTheFileBackToPython();
     void textOutsideAsciiIsDeclaredAndEncoded();
+    void todaysMailIsAnsweredAsItReads();
     void theAddressBookKeepsItsColumns();
 
 private:
@@ -405,6 +406,46 @@ void ComposeTest::textOutsideAsciiIsDeclaredAndEncoded() {
     QString subject;
     compose(f, compose::kRecompose, "OUT/N0000000.omb", [&] { subject = f.dsub->text(); });
     QCOMPARE(subject, QString("Grüße aus Köln"));
+}
+
+// Replies and forwards of MIME mail take the text as the viewer shows it:
+// encoded words decoded, base64 undone, an HTML-only text made plain, the
+// attachment left out; the stored files stay as they were.
+void ComposeTest::todaysMailIsAnsweredAsItReads() {
+    Shown s;
+    Tmailform& f = s.form();
+    platform::createDirectory("IN");
+    const std::string mixedHeader =
+        "+OK\r\nFrom: =?UTF-8?B?zp3Or866zr/PgiDOoM6xz4DPgM6sz4I=?= <nikos@a.org>\r\nTo: me@lab.test\r\n"
+        "Subject: =?UTF-8?Q?=CE=9A=CE=B1=CE=BB=CE=B7=CE=BC=CE=AD=CF=81=CE=B1?=\r\n"
+        "Date: Sat, 6 Dec 2025 10:00:00 +0000\r\nMessage-Id: <g1@a.org>\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b1\"\r\n";
+    const std::string mixedBody =
+        "--b1\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "zpPOtc65zrEgz4POv8+FIM6Gzr3Ovc6xLAp0byBhcmNoZWlvLgo=\r\n"
+        "--b1\r\nContent-Type: application/pdf; name=\"r.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "JVBERi0xLjQK\r\n--b1--\r\n";
+    writeFile("IN/N0000001.omh", mixedHeader);
+    writeFile("IN/N0000001.omb", mixedBody);
+    writeFile("IN/N0000002.omh", "+OK\r\nFrom: web@a.org\r\nSubject: offer\r\nDate: Sat, 6 Dec 2025 10:00:00 +0000\r\n"
+                                 "MIME-Version: 1.0\r\nContent-Type: text/html; charset=iso-8859-1\r\n");
+    writeFile("IN/N0000002.omb", "<html><body><p>Caf\xe9 <b>today</b></p><p>second&nbsp;para</p></body></html>\r\n");
+    QString to, subject, body, forward, html;
+    compose(f, compose::kReply, "IN/N0000001.omb", [&] {
+        to = f.dto->text();
+        subject = f.dsub->text();
+        body = f.memo->toPlainText();
+    });
+    QCOMPARE(to, QString("Νίκος Παππάς <nikos@a.org>"));
+    QCOMPARE(subject, QString("Re: Καλημέρα"));
+    QVERIFY2(body.endsWith("wrote...\n\n>Γεια σου Άννα,\n>to archeio."), qPrintable(body));
+    QVERIFY2(body.startsWith("on 06 Dec 25, Νίκος Παππάς wrote"), qPrintable(body));
+    compose(f, compose::kForward, "IN/N0000001.omb", [&] { forward = f.memo->toPlainText(); });
+    QVERIFY2(forward.contains("original message:\n\nΓεια σου Άννα,\nto archeio.") && !forward.contains("JVBER"),
+             qPrintable(forward));
+    compose(f, compose::kReply, "IN/N0000002.omb", [&] { html = f.memo->toPlainText(); });
+    QVERIFY2(html.contains(">Café today\n") && html.contains(">second para") && !html.contains("<"), qPrintable(html));
+    QCOMPARE(readFile("IN/N0000001.omb"), mixedBody);
 }
 
 void ComposeTest::theAddressBookKeepsItsColumns() {

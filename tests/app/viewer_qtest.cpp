@@ -28,6 +28,7 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <tuple>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -42,6 +43,7 @@ private slots:
     void navigationPassesOverMissingBodiesAndKeepsTheListInStep();
     void enterOpensTheViewerAndTheListFollowsItBack();
     void bodyTextKeepsEveryByte();
+    void todaysMailReadsAsWrittenAndAnswersThroughCompose();
     void printingWritesHeaderThenBodyOverPages();
     void launchingPassesTheFileAsOneArgument();
     void multiPartUuencodedFilesAreJoined();
@@ -232,6 +234,57 @@ void ViewerTest::bodyTextKeepsEveryByte() {
     QCOMPARE(text, QString::fromUtf8("aé€😀 caf") + QChar(0xe9) + " " + QChar(0xc0) + QChar(0xaf) + " " +
                        QChar(0x80) + " " + QChar(0xe2) + QChar(0x82));
     QCOMPARE(viewer::textOfBytes(QByteArray("\xed\xa0\x80", 3)).size(), 3);  // a surrogate is not UTF-8
+}
+
+// A MIME item: the header pane decoded, the text pane the decoded text, the
+// attachment listed under it and decoded by its number; print takes the
+// same text; "r" reaches the compose handler with the viewer as caller.
+void ViewerTest::todaysMailReadsAsWrittenAndAnswersThroughCompose() {
+    testsupport::addItem("IN", 1, "Nikos <nikos@a.org>", "greek", 'U');
+    writeFile("IN/N0000001.omh",
+              "+OK\r\nFrom: =?UTF-8?B?zp3Or866zr/PgiDOoM6xz4DPgM6sz4I=?= <nikos@a.org>\r\nTo: me@a.org\r\n"
+              "Subject: =?UTF-8?Q?=CE=9A=CE=B1=CE=BB=CE=B7=CE=BC=CE=AD=CF=81=CE=B1?=\r\n"
+              "Date: Sat, 6 Dec 2025 10:00:00 +0000\r\nMIME-Version: 1.0\r\n"
+              "Content-Type: multipart/mixed; boundary=\"b1\"\r\n");
+    const std::string body =
+        "--b1\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "zpPOtc65zrEgz4POv8+FIM6Gzr3Ovc6xLAp0byBhcmNoZWlvLgo=\r\n"
+        "--b1\r\nContent-Type: application/pdf; name=\"r.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "JVBERi0xLjQK\r\n--b1--\r\n";
+    writeFile("IN/N0000001.omb", body);
+    Shown s;
+    ViewCommands commands(s.w);
+    std::vector<std::tuple<int, std::string, QWidget*>> composed;
+    commands.setComposeHandler([&](int mode, const std::string& source, QWidget* caller) {
+        composed.emplace_back(mode, source, caller);
+        return ui::kResultCancel;
+    });
+    Tviewform& v = commands.viewer();
+    openOn(v, s.w, 0);
+    const QString header = v.headermemo->toPlainText();
+    QVERIFY2(header.contains("Καλημέρα") && header.contains("Νίκος Παππάς"), qPrintable(header));
+    QCOMPARE(v.bodymemo->toPlainText(), QString("Γεια σου Άννα,\nto archeio.\n"));
+    QCOMPARE(v.partbox->count(), 1);
+    QVERIFY2(v.partbox->item(0)->text().contains("r.pdf (application/pdf, 9 bytes)"), qPrintable(v.partbox->item(0)->text()));
+    QTest::keyClicks(v.bodymemo, "2");  // no such part: nothing
+    QVERIFY(!fs::exists("DECODE/r.pdf"));
+    QTest::keyClicks(v.bodymemo, "1");
+    QCOMPARE(readFile("DECODE/r.pdf"), std::string("%PDF-1.4\n"));
+    QTest::keyClicks(v.bodymemo, "r");
+    QCOMPARE(composed.size(), size_t(1));
+    QCOMPARE(std::get<0>(composed[0]), 2);
+    QCOMPARE(std::get<1>(composed[0]), v.bodyPath);
+    QCOMPARE(std::get<2>(composed[0]), static_cast<QWidget*>(&v));
+    QCOMPARE(readFile("IN/N0000001.omb"), body);
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty()) return;
+    const QString pdf = QString::fromStdString(m_dir->file("mime.pdf"));
+    ui::setPrintTarget(pdf);
+    v.printitem1Click();
+    QProcess text;
+    text.start("pdftotext", {pdf, "-"});
+    QVERIFY(text.waitForFinished());
+    const QString out = QString::fromUtf8(text.readAllStandardOutput());
+    QVERIFY2(out.contains("to archeio.") && !out.contains("zpPO") && !out.contains("=?UTF-8"), qPrintable(out));
 }
 
 void ViewerTest::printingWritesHeaderThenBodyOverPages() {

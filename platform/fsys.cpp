@@ -66,6 +66,33 @@ bool findCaseless(const std::string& dir, std::string_view name, std::string& fo
     return true;
 }
 
+// Deletes a resolved path. A cached listing of its directory that was
+// current just before stays current after it: deleting the index files of a
+// large folder one after the other then reads the folder once, not once per
+// file.
+bool unlinkListed(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::lock_guard lock(g_dirMutex);
+    const auto it = g_dirs.find(dir);
+    struct stat before;
+    const bool tracked = it != g_dirs.end() && !it->second.byLower.empty() && stat(dir.c_str(), &before) == 0 &&
+                         it->second.mtime.tv_sec == before.st_mtim.tv_sec &&
+                         it->second.mtime.tv_nsec == before.st_mtim.tv_nsec;
+    if (unlink(path.c_str()) != 0) return false;
+    struct stat after;
+    if (!tracked) return true;
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto entry = it->second.byLower.find(lowerAscii(name));
+    // Only the spelling just deleted leaves the table; the listing stays in
+    // use only if nothing but this deletion changed the directory.
+    if (entry != it->second.byLower.end() && entry->second == name && stat(dir.c_str(), &after) == 0) {
+        it->second.byLower.erase(entry);
+        it->second.mtime = after.st_mtim;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string nativePath(std::string_view path) {
@@ -128,7 +155,7 @@ int64_t fileSize(std::string_view path) {
     return st.st_size;
 }
 
-bool deleteFile(std::string_view path) { return unlink(resolvePath(path).c_str()) == 0; }
+bool deleteFile(std::string_view path) { return unlinkListed(resolvePath(path)); }
 
 bool createDirectory(std::string_view path) {
     std::string p = resolvePath(path);
@@ -228,6 +255,14 @@ std::vector<std::string> findFiles(std::string_view dir, std::string_view patter
         std::string n = e->d_name;
         if (n == "." || n == ".." || !wildcardMatch(pattern, n)) continue;
         if (directoriesOnly || filesOnly) {
+            // The entry's type comes with it on most file systems; stat only
+            // where it does not, or for a link (its target decides).
+            if (e->d_type == DT_REG || e->d_type == DT_DIR) {
+                if (directoriesOnly && e->d_type != DT_DIR) continue;
+                if (filesOnly && e->d_type != DT_REG) continue;
+                names.push_back(std::move(n));
+                continue;
+            }
             struct stat st;
             if (stat((d + "/" + n).c_str(), &st) != 0) continue;
             if (directoriesOnly && !S_ISDIR(st.st_mode)) continue;

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace platform {
 namespace {
@@ -36,6 +37,7 @@ bool exists(const std::string& p) {
 struct DirListing {
     timespec mtime{};
     std::unordered_map<std::string, std::string> byLower;
+    std::unordered_set<std::string> spelledTwice;  // lower-cased names with more than one spelling
 };
 
 std::mutex g_dirMutex;
@@ -50,12 +52,14 @@ bool findCaseless(const std::string& dir, std::string_view name, std::string& fo
     if (listing.mtime.tv_sec != st.st_mtim.tv_sec || listing.mtime.tv_nsec != st.st_mtim.tv_nsec ||
         listing.byLower.empty()) {
         listing.byLower.clear();
+        listing.spelledTwice.clear();
         listing.mtime = st.st_mtim;
         if (DIR* dp = opendir(d.c_str())) {
             while (dirent* e = readdir(dp)) {
                 std::string n = e->d_name;
                 if (n == "." || n == "..") continue;
-                listing.byLower.emplace(lowerAscii(n), n);  // first spelling wins
+                std::string lower = lowerAscii(n);
+                if (!listing.byLower.emplace(lower, n).second) listing.spelledTwice.insert(std::move(lower));
             }
             closedir(dp);
         }
@@ -83,12 +87,16 @@ bool unlinkListed(const std::string& path) {
     struct stat after;
     if (!tracked) return true;
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto entry = it->second.byLower.find(lowerAscii(name));
-    // Only the spelling just deleted leaves the table; the listing stays in
-    // use only if nothing but this deletion changed the directory.
-    if (entry != it->second.byLower.end() && entry->second == name && stat(dir.c_str(), &after) == 0) {
-        it->second.byLower.erase(entry);
-        it->second.mtime = after.st_mtim;
+    DirListing& listing = it->second;
+    const std::string lower = lowerAscii(name);
+    const auto entry = listing.byLower.find(lower);
+    // The deleted spelling leaves the table; a name spelled more than one way
+    // is read again. The listing stays in use only if nothing but this
+    // deletion changed the directory.
+    if (entry != listing.byLower.end() && entry->second == name && !listing.spelledTwice.count(lower) &&
+        stat(dir.c_str(), &after) == 0) {
+        listing.byLower.erase(entry);
+        listing.mtime = after.st_mtim;
     }
     return true;
 }

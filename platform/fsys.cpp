@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace platform {
 namespace {
@@ -36,6 +37,7 @@ bool exists(const std::string& p) {
 struct DirListing {
     timespec mtime{};
     std::unordered_map<std::string, std::string> byLower;
+    std::unordered_set<std::string> spelledTwice;  // lower-cased names with more than one spelling
 };
 
 std::mutex g_dirMutex;
@@ -50,12 +52,14 @@ bool findCaseless(const std::string& dir, std::string_view name, std::string& fo
     if (listing.mtime.tv_sec != st.st_mtim.tv_sec || listing.mtime.tv_nsec != st.st_mtim.tv_nsec ||
         listing.byLower.empty()) {
         listing.byLower.clear();
+        listing.spelledTwice.clear();
         listing.mtime = st.st_mtim;
         if (DIR* dp = opendir(d.c_str())) {
             while (dirent* e = readdir(dp)) {
                 std::string n = e->d_name;
                 if (n == "." || n == "..") continue;
-                listing.byLower.emplace(lowerAscii(n), n);  // first spelling wins
+                std::string lower = lowerAscii(n);
+                if (!listing.byLower.emplace(lower, n).second) listing.spelledTwice.insert(std::move(lower));
             }
             closedir(dp);
         }
@@ -63,6 +67,37 @@ bool findCaseless(const std::string& dir, std::string_view name, std::string& fo
     auto it = listing.byLower.find(lowerAscii(name));
     if (it == listing.byLower.end()) return false;
     found = it->second;
+    return true;
+}
+
+// Deletes a resolved path. A cached listing of its directory that was
+// current just before stays current after it: deleting the index files of a
+// large folder one after the other then reads the folder once, not once per
+// file.
+bool unlinkListed(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::lock_guard lock(g_dirMutex);
+    const auto it = g_dirs.find(dir);
+    struct stat before;
+    const bool tracked = it != g_dirs.end() && !it->second.byLower.empty() && stat(dir.c_str(), &before) == 0 &&
+                         it->second.mtime.tv_sec == before.st_mtim.tv_sec &&
+                         it->second.mtime.tv_nsec == before.st_mtim.tv_nsec;
+    if (unlink(path.c_str()) != 0) return false;
+    struct stat after;
+    if (!tracked) return true;
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    DirListing& listing = it->second;
+    const std::string lower = lowerAscii(name);
+    const auto entry = listing.byLower.find(lower);
+    // The deleted spelling leaves the table; a name spelled more than one way
+    // is read again. The listing stays in use only if nothing but this
+    // deletion changed the directory.
+    if (entry != listing.byLower.end() && entry->second == name && !listing.spelledTwice.count(lower) &&
+        stat(dir.c_str(), &after) == 0) {
+        listing.byLower.erase(entry);
+        listing.mtime = after.st_mtim;
+    }
     return true;
 }
 
@@ -128,7 +163,7 @@ int64_t fileSize(std::string_view path) {
     return st.st_size;
 }
 
-bool deleteFile(std::string_view path) { return unlink(resolvePath(path).c_str()) == 0; }
+bool deleteFile(std::string_view path) { return unlinkListed(resolvePath(path)); }
 
 bool createDirectory(std::string_view path) {
     std::string p = resolvePath(path);
@@ -228,6 +263,14 @@ std::vector<std::string> findFiles(std::string_view dir, std::string_view patter
         std::string n = e->d_name;
         if (n == "." || n == ".." || !wildcardMatch(pattern, n)) continue;
         if (directoriesOnly || filesOnly) {
+            // The entry's type comes with it on most file systems; stat only
+            // where it does not, or for a link (its target decides).
+            if (e->d_type == DT_REG || e->d_type == DT_DIR) {
+                if (directoriesOnly && e->d_type != DT_DIR) continue;
+                if (filesOnly && e->d_type != DT_REG) continue;
+                names.push_back(std::move(n));
+                continue;
+            }
             struct stat st;
             if (stat((d + "/" + n).c_str(), &st) != 0) continue;
             if (directoriesOnly && !S_ISDIR(st.st_mode)) continue;

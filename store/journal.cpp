@@ -500,6 +500,11 @@ std::string DirectoryEntries::find(std::string_view name) const {
 }
 
 bool moveResolved(const std::string& from, const std::string& to) {
+    // One atomic step that never replaces: the file is in one folder or the
+    // other at every moment. Where the file system cannot do it, a link and
+    // an unlink (a crash between them leaves both names; recovery settles it).
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST || errno == ENOENT) return false;
     if (::link(from.c_str(), to.c_str()) == 0) {
         ::unlink(from.c_str());
         return true;

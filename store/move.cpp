@@ -69,28 +69,34 @@ bool sameFolder(std::string_view a, std::string_view b) {
     return !b.empty() && canonicalFolder(a) == canonicalFolder(b);
 }
 
-// The item files of a folder. When many items leave at once the folder is
-// read once, so that items without a body (or without files at all) cost no
-// look-ups on disk; for a few items each file is looked up by itself.
+// The item files of a folder. Each file is taken by its name as written
+// first; only a name that is not there as written (written in another case,
+// or an item without that file) is looked up without regard to case. When
+// many items leave, that look-up reads the folder once, at the first such
+// name, so a large folder whose files are all named as listed is never read.
 class FolderFiles {
 public:
     static constexpr std::size_t kListFolderFrom = 256;
 
-    FolderFiles(std::string_view folder, std::size_t leaving) : m_folder(detail::resolvedFolder(folder)) {
-        if (leaving < kListFolderFrom) return;
-        m_listed = true;
-        for (std::string& name : platform::findFiles(m_folder, "*", false, true)) {
-            std::string lower = name;
-            util::lowerAscii(lower);
-            m_byLower.emplace(std::move(lower), std::move(name));
-        }
-    }
+    FolderFiles(std::string_view folder, std::size_t leaving)
+        : m_folder(detail::resolvedFolder(folder)), m_many(leaving >= kListFolderFrom) {}
+
+    // The file's path as the record writes it.
+    std::string written(const std::string& name) const { return m_folder + name; }
 
     // The file's path as it is on disk, or empty when there is no such file.
-    std::string find(const std::string& name) const {
-        if (!m_listed) {
+    std::string find(const std::string& name) {
+        if (!m_many) {
             std::string path = platform::resolvePath(m_folder + name);
             return platform::fileExists(path) ? path : std::string();
+        }
+        if (!m_listed) {
+            m_listed = true;
+            for (std::string& entry : platform::findFiles(m_folder, "*", false, true)) {
+                std::string lower = entry;
+                util::lowerAscii(lower);
+                m_byLower.emplace(std::move(lower), std::move(entry));
+            }
         }
         std::string lower = name;
         util::lowerAscii(lower);
@@ -100,6 +106,7 @@ public:
 
 private:
     std::string m_folder;  // as on disk, ending in "/"
+    bool m_many;
     bool m_listed = false;
     std::unordered_map<std::string, std::string> m_byLower;
 };
@@ -148,27 +155,33 @@ bool destinationFree(const std::string& destination, const std::vector<std::stri
 
 // Moves the item files of names into the destination; false when one cannot
 // be moved (what was moved is in `moved`).
-bool moveItemFiles(const FolderFiles& files, const std::string& destination,
+bool moveItemFiles(FolderFiles& files, const std::string& destination,
                    const std::vector<std::string>& names, MovedFiles& moved) {
     // The names are free there (destinationFree), so they need no look-up.
     const std::string there = detail::resolvedFolder(destination);
     for (const std::string& name : names) {
         if (!util::isPlainName(name)) continue;  // a damaged record must not reach outside the folder
         for (const std::string& file : itemFileNames(name)) {
-            const std::string from = files.find(file);
-            if (from.empty()) continue;
             const std::string to = there + file;
-            if (!detail::moveResolved(from, to)) return false;
+            std::string from = files.written(file);
+            if (!detail::moveResolved(from, to)) {
+                // Not there as written; a file that is there and still
+                // cannot be moved fails the move.
+                from = files.find(file);
+                if (from.empty()) continue;
+                if (!detail::moveResolved(from, to)) return false;
+            }
             moved.emplace_back(from, to);
         }
     }
     return true;
 }
 
-void deleteItemFiles(const FolderFiles& files, const std::vector<std::string>& names) {
+void deleteItemFiles(FolderFiles& files, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         if (!util::isPlainName(name)) continue;
         for (const std::string& file : itemFileNames(name)) {
+            if (::unlink(files.written(file).c_str()) == 0) continue;
             const std::string path = files.find(file);
             if (!path.empty()) platform::deleteFile(path);
         }
@@ -244,7 +257,7 @@ int commitMove(std::string_view source, std::vector<Outgoing>& out, uint32_t kep
     };
     for (Outgoing& o : out)
         if (o.list.get() && !(util::writeAll(o.list.get(), o.records) && o.list.flush(true))) return fail();
-    const FolderFiles files(source, leaving);
+    FolderFiles files(source, leaving);
     for (const Outgoing& o : out)
         if (!o.folder.empty() && !moveItemFiles(files, o.folder, o.names, moved)) return fail();
     if (!replaceSource()) return fail();

@@ -3,6 +3,7 @@
 #include "settings/gen.h"
 
 #include "platform/fsys.h"
+#include "settings/fontform.h"
 #include "platform/profile.h"
 #include "settings/mimeform.h"
 #include "store/lines.h"
@@ -12,7 +13,6 @@
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
-#include <QFontDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -126,15 +126,16 @@ void Tgen::showFont() {
 
 void Tgen::fontChosen(const QFont& font) {
     fontnam = s8(font.family());
-    if (font.pointSize() > 0) fontsiz = font.pointSize();
+    // The lists are drawn in the sizes the font dialog offers, whatever
+    // font comes in.
+    if (font.pointSize() > 0) fontsiz = fontSizeInRange(font.pointSize());
     fontstl = fontStyleLetters(font);
     showFont();
 }
 
 void Tgen::selectFont() {
-    bool ok = false;
-    QFont font = QFontDialog::getFont(&ok, settingsFont(), this, "font");
-    if (ok) fontChosen(font);
+    Tfontform dialog(this);
+    if (dialog.ask(settingsFont()) == ui::kResultOk) fontChosen(dialog.font());
 }
 
 void Tgen::selectColours() {

@@ -4,6 +4,7 @@
 // and colours come back as stored letters and numbers, and a first start
 // without omail.ini opens the general settings.
 #include "main/mainform.h"
+#include "settings/fontform.h"
 #include "settings/gen.h"
 #include "settings/mimeform.h"
 #include "support/tempdir.h"
@@ -60,6 +61,7 @@ private slots:
     void cleanup();
 
     void fontStylesAreStoredAsLetters();
+    void theFontDialogKeepsTheSizeInRangeAndRefusesBadSizes();
     void okWritesEveryKeyInOrderIntoAPrivateFile();
     void aBadNumberKeepsTheDialogOpenAndWritesNothing();
     void cancelReadsTheFileOrTheFallbackAgain();
@@ -113,6 +115,49 @@ void SettingsDialogsTest::fontStylesAreStoredAsLetters() {
     QCOMPARE(gen.ask(), ui::kResultOk);
     QCOMPARE(QString::fromStdString(ini.readString("fontstl", "")), QString("BI"));
     QCOMPARE(ini.readInteger("fontsiz", 0), 10);
+}
+
+void SettingsDialogsTest::theFontDialogKeepsTheSizeInRangeAndRefusesBadSizes() {
+    writeFile("omail.ini", "[general]\nfontsiz=30\nfontstl=BI\n");
+    omail::IniFile ini(m_dir->path());
+    Tgen gen(ini);
+    gen.setConfigDirectory(m_config->path());
+    gen.loadSettings();
+    QStringList started;
+    int offered = 0;
+    bool startedBoldItalic = false;
+    ui::setDialogHook([&](QDialog& dialog) {
+        auto* form = qobject_cast<Tfontform*>(&dialog);
+        if (!form) return ui::kResultCancel;
+        started << form->size->currentText();
+        offered = form->size->count();
+        startedBoldItalic = form->bold->isChecked() && form->italic->isChecked();
+        for (const char* bad : {"x9", "13", "6", ""}) {
+            form->size->setEditText(bad);
+            form->okbtn->click();
+            if (form->result() == ui::kResultOk) return ui::kResultOk;  // taken: the check below fails
+        }
+        form->size->setEditText("9");
+        form->bold->setChecked(false);
+        form->italic->setChecked(false);
+        form->underline->setChecked(true);
+        form->okbtn->click();
+        return form->result() == ui::kResultOk ? ui::kResultOk : ui::kResultCancel;
+    });
+    gen.fontbtn->click();
+    QCOMPARE(started, QStringList({"12"}));
+    QVERIFY(startedBoldItalic);
+    QCOMPARE(offered, Tfontform::kLargestSize - Tfontform::kSmallestSize + 1);
+    QCOMPARE(m_boxes, QStringList({"'x9' is not a valid integer value", "the size must be from 7 to 12",
+                                   "the size must be from 7 to 12", "'' is not a valid integer value"}));
+    QCOMPARE(gen.fontsiz, 9);
+    QCOMPARE(gen.fontstl, std::string("RU"));
+    QCOMPARE(gen.fontstyle->text(), QString("RU 9"));
+    // Whatever font comes in, the size kept is one the dialog offers.
+    gen.fontChosen(QFont("Sans", 30));
+    QCOMPARE(gen.fontsiz, 12);
+    gen.fontChosen(QFont("Sans", 5));
+    QCOMPARE(gen.fontsiz, 7);
 }
 
 void SettingsDialogsTest::okWritesEveryKeyInOrderIntoAPrivateFile() {

@@ -226,6 +226,58 @@ def help_opens_from_the_toolbar():
         remove(data)
 
 
+def every_settings_page_and_the_font_and_options_dialogs():
+    data = new_data_dir("pages")
+    try:
+        with Session(data, "pages") as s:
+            s.wait_title(r"\(0/0\)$")
+            menu(s, "s", 0)  # "&general"
+            gen = wait_window(s, r"^general settings$", "the settings dialog")
+            for page, steps in (("attachments", 2), ("appearance", 1), ("miscellaneous", 1)):
+                s.focus(gen)
+                s.key(*(["ctrl+Tab"] * steps))
+                time.sleep(0.3)
+                s.screenshot_png("settings-" + page)
+            s.key("ctrl+shift+Tab")  # back to "appearance": its font button has the focus
+            s.focus(gen)
+            s.key("space")
+            font = wait_window(s, r"^font$", "the font dialog")
+            s.focus(font)
+            s.screenshot_png("font-dialog")
+            s.key("Tab")  # the size
+            s.key("ctrl+a")
+            s.type_text("20")
+            s.key("Return")
+            box = wait_window(s, r"^orrindel mail$", "the box about the size")
+            s.screenshot_png("font-size-refused")
+            s.focus(box)
+            s.key("Return")
+            wait_gone(s, r"^orrindel mail$", "the box")
+            check(s.find_window(r"^font$"), "the font dialog stays open after a size out of range")
+            s.focus(font)
+            s.key("ctrl+a")
+            s.type_text("11")
+            s.key("Return")
+            wait_gone(s, r"^font$", "the font dialog")
+            s.focus(gen)
+            s.screenshot_png("settings-appearance-font")
+            s.key("Return")
+            wait_gone(s, r"^general settings$", "the settings dialog")
+            check(dict(ini_keys(data)).get("fontsiz") == "11", "the size typed is stored: %r" % dict(ini_keys(data)).get("fontsiz"))
+            s.focus()
+            s.key("alt+s")
+            s.focus()
+            # "personal &folders" (the fourth entry), its submenu opened by Right, then "&options"
+            s.key("Down", "Down", "Down", "Right", "Down", "Down", "Down", "Return")
+            opts = wait_window(s, r"^personal folder options \(global\)$", "the folder options dialog")
+            s.focus(opts)
+            s.screenshot_png("folder-options")
+            s.key("Escape")
+            wait_gone(s, r"^personal folder options", "the folder options dialog")
+    finally:
+        remove(data)
+
+
 if __name__ == "__main__":
     run([first_start_asks_for_the_account, a_personal_folder_from_creation_to_deletion, list_colours_change_in_the_settings,
-         help_opens_from_the_toolbar])
+         help_opens_from_the_toolbar, every_settings_page_and_the_font_and_options_dialogs])

@@ -39,6 +39,26 @@ TEST(Paths, ANewEntryInACachedDirectoryIsFound) {
     EXPECT_TRUE(fileExists("in/b.omh"));
 }
 
+TEST(Paths, DeletingKeepsTheCachedListingTrue) {
+    TempDir dir(true);
+    fs::create_directories("IN");
+    writeFile("IN/A.OMH", "a");
+    writeFile("IN/B.OMH", "b");
+    writeFile("IN/c.omh", "c");
+    writeFile("IN/C.OMH", "C");
+    EXPECT_TRUE(fileExists("in/a.omh"));  // IN is listed and kept
+    EXPECT_TRUE(deleteFile("in/a.omh"));
+    EXPECT_FALSE(fileExists("in/a.omh"));
+    EXPECT_TRUE(fileExists("in/b.omh"));
+    // Deleting one spelling of a name leaves the other findable.
+    const std::string kept = resolvePath("in/c.OMH");
+    EXPECT_TRUE(deleteFile(kept));
+    EXPECT_TRUE(fileExists("in/c.OMH")) << kept;
+    writeFile("IN/A.OMH", "again");  // a change by another hand after the deletion is seen
+    EXPECT_TRUE(fileExists("in/a.omh"));
+    EXPECT_FALSE(deleteFile("in/none"));
+}
+
 TEST(Rename, FailsWhenTheTargetExistsInAnyCase) {
     TempDir dir(true);
     writeFile("a", "1");

@@ -36,6 +36,9 @@ public slots:
     void addressbook1Click();
     // After the viewer closes with automatic delivery on.
     void deliverAfterViewer();
+    // A new message with its fields filled in (a mailto: link); as the
+    // "new e-mail message" command otherwise.
+    void newMessageWith(const QString& to, const QString& cc, const QString& subject, const QString& body);
 
 private:
     // Modes that need the current item do nothing without one.

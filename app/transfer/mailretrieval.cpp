@@ -125,8 +125,12 @@ bool MailRetrieval::fileRetrievedMessage() {
     // one journaled step; it never files over another item and puts the
     // files back when any part fails.
     std::string headerName;
-    return torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, t.dataPath(kBodyTemp), destinationFolder(),
-                                   kNewStatus, headerName) == 1;
+    const std::string folder = destinationFolder();
+    if (torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, t.dataPath(kBodyTemp), folder, kNewStatus,
+                                headerName) != 1)
+        return false;
+    t.mailFiled(folder + headerName);
+    return true;
 }
 
 }  // namespace transfer

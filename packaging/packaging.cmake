@@ -38,7 +38,7 @@ install(FILES ${omail_gz}/changelog.gz DESTINATION ${OMAIL_DOCDIR})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME omail)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "The orrindel mail developers <omail@localhost>")
+set(CPACK_PACKAGE_CONTACT "The orrindel mail developers <maintainers@orrindel.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop mail and news client")
 set(CPACK_PACKAGE_DESCRIPTION "orrindel mail composes, sends (SMTP), retrieves (POP3), reads, files,
 decodes and prints e-mail, and lists, subscribes to, retrieves and posts
@@ -54,5 +54,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # (dpkg-shlibdeps runs in the staging directory: the path is relative to it.)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${OMAIL_PRIVATE_LIBDIR})
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# The one thing no library shows: Qt loads the plugin that talks to the X
+# server or the Wayland compositor at run time, and without it no window
+# opens. (The libraries' dependencies are added to this.)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,6 +1,7 @@
 #include "desktop/notices.h"
 
 #include "compose/charset.h"
+#include "platform/fsys.h"
 #include "store/torvakit.h"
 
 #include <QDBusConnection>
@@ -39,7 +40,8 @@ QString plainName(QString name) {
 
 // The From value of a header file, unfolded; empty when there is none.
 std::string fromValue(const std::string& headerPath) {
-    QFile file(QString::fromStdString(headerPath));
+    // Store names are matched without regard to case ("in" is "IN" on disk).
+    QFile file(QString::fromStdString(platform::resolvePath(headerPath)));
     if (!file.open(QIODevice::ReadOnly)) return {};
     std::string value;
     bool inFrom = false;

@@ -113,4 +113,11 @@ TEST(Notices, AuthorOfAHeaderFile) {
     EXPECT_TRUE(marked.contains("Boss") && !marked.contains('<') && !marked.contains('&')) << marked.toStdString();
     EXPECT_EQ(author("Subject: none\r\n\r\nFrom: in the body <no@example.net>\r\n"), "");
     EXPECT_EQ(authorOfHeader((dir.path() + "/missing.omh").toStdString()), "");
+    // The retrieval names the folder as "in"; on disk it may be "IN".
+    QDir(dir.path()).mkdir("IN");
+    QFile inbox(dir.path() + "/IN/N0000002.OMH");
+    ASSERT_TRUE(inbox.open(QIODevice::WriteOnly));
+    inbox.write("From: Cy <cy@example.net>\r\n");
+    inbox.close();
+    EXPECT_EQ(authorOfHeader((dir.path() + "/in/N0000002.omh").toStdString()), "Cy");
 }

@@ -2,8 +2,8 @@
 prefix gives a tree that runs where it lies, with a valid menu entry,
 metainfo, icon, manual page and help document; the Debian package made by
 CPack from the same build passes lintian, installs with apt-get, starts
-from its installed path under Xvfb into the user's data directory, and
-removes cleanly.
+through its menu entry under Xvfb into the user's data directory, is the
+handler that a clicked mailto: link reaches, and removes cleanly.
 
 Usage: test_package.py BUILD_DIR (run by ctest as package:install and
 package:deb; a scenario by name as with the window tests)."""
@@ -20,7 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gui"))
-from omailgui import Session, check, run, wait_for  # noqa: E402
+from omailgui import Session, check, run, store_path, wait_for  # noqa: E402
 
 BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else ""
 APP_ID = "org.orrindel.mail"
@@ -114,6 +114,33 @@ class InstalledSession(Session):
         self.app = subprocess.Popen(self.command, cwd=self.data, env=self.env, stdout=self.log, stderr=self.log)
 
 
+def clicking_a_mailto_link_opens_the_installed_programs_compose_window(home, command):
+    """xdg-open, as a browser or a desktop hands over a clicked link, finds
+    the installed entry as the handler of mailto: and the running program
+    opens the compose window."""
+    data = os.path.join(home, ".local", "share", "orrindel-mail")
+    with open(os.path.join(data, "omail.ini"), "w") as f:
+        f.write("[general]\nmleft=0\nmtop=0\nmwidth=640\nmheight=480\nrname=Ann\nemail=ann@gui.test\n"
+                "user=ann\npop=gui.test\ntimez=+0000\n")
+    handler = sh("xdg-mime", "query", "default", "x-scheme-handler/mailto", env=dict(os.environ, HOME=home))
+    check(handler.stdout.strip() == APP_ID + ".desktop", "the mailto: handler: " + handler.stdout)
+    with InstalledSession(home, command) as s:
+        link = "mailto:bob@gui.test?subject=from%20a%20page&body=clicked"
+        opened = sh("xdg-open", link, cwd=home, env=s.env, timeout=30)
+        check(opened.returncode == 0, "xdg-open: " + opened.stdout)
+        compose = wait_for(lambda: s.find_window(r"^compose - orrindel mail - new message$"), 20, 0.1,
+                           "the compose window of the running program")
+        s.screenshot_png("clicked-link")
+        s.focus(compose)
+        s.key("alt+c")
+        s.focus(compose)
+        s.key("Return")  # "&compose", "&ok"
+        header = os.path.join(store_path(data, "out"), "N0000000.omh")
+        wait_for(lambda: os.path.exists(header), 10, 0.1, "the item in the outbox")
+        text = open(header, newline="").read()
+        check(text.startswith("To: bob@gui.test\r\n") and "\r\nSubject: from a page\r\n" in text, text)
+
+
 def apt(*args):
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
     return sh("apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=300", *args, env=env)
@@ -155,6 +182,7 @@ def debian_package_passes_lintian_installs_starts_and_removes():
                 data = os.path.join(home, ".local", "share", "orrindel-mail")
                 check(stat.S_IMODE(os.stat(data).st_mode) == 0o700, "the user's data directory, private")
                 check(os.path.exists(os.path.join(data, "FILE.LOK")), "in use by the installed program")
+            clicking_a_mailto_link_opens_the_installed_programs_compose_window(home, command)
         finally:
             result = apt("purge", "omail")
             check(result.returncode == 0, result.stdout)

@@ -5,6 +5,11 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QThread>
+
+#include "platform/fsys.h"
+
+#include <chrono>
 
 #include <unistd.h>
 
@@ -18,6 +23,36 @@ constexpr int kAnswerMs = 5000;
 // instead of growing the buffer without end.
 constexpr qint64 kMaxLinkBytes = 256 * 1024;
 constexpr const char* kAcknowledgement = "ok\n";
+// A program that holds the lock may still be starting and listen a moment
+// later: this long the link waits for it.
+constexpr std::chrono::milliseconds kStartingWait{5000};
+constexpr int kStartingRetryMs = 100;
+constexpr const char* kLockFile = "FILE.LOK";
+
+bool dataDirectoryInUse(const QString& dataDirectory) {
+    const std::string lock = (dataDirectory + "/" + kLockFile).toStdString();
+    if (!platform::fileExists(lock)) return false;
+    const int fd = platform::lockExclusive(lock);
+    if (fd < 0) return true;
+    platform::unlockExclusive(fd);
+    return false;
+}
+
+bool tryHandOver(const QString& dataDirectory, const QString& link) {
+    QLocalSocket socket;
+    socket.connectToServer(handOverSocketPath(dataDirectory));
+    if (!socket.waitForConnected(kConnectMs)) return false;
+    QByteArray line = link.toUtf8();
+    line.replace('\n', ' ');
+    socket.write(line + '\n');
+    if (!socket.waitForBytesWritten(kAnswerMs)) return false;
+    QByteArray answer;
+    while (!answer.endsWith('\n')) {
+        if (!socket.waitForReadyRead(kAnswerMs)) return false;
+        answer += socket.readAll();
+    }
+    return answer == kAcknowledgement;
+}
 
 QString runtimeDirectory() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -35,19 +70,12 @@ QString handOverSocketPath(const QString& dataDirectory) {
 }
 
 bool handOverLink(const QString& dataDirectory, const QString& link) {
-    QLocalSocket socket;
-    socket.connectToServer(handOverSocketPath(dataDirectory));
-    if (!socket.waitForConnected(kConnectMs)) return false;
-    QByteArray line = link.toUtf8();
-    line.replace('\n', ' ');
-    socket.write(line + '\n');
-    if (!socket.waitForBytesWritten(kAnswerMs)) return false;
-    QByteArray answer;
-    while (!answer.endsWith('\n')) {
-        if (!socket.waitForReadyRead(kAnswerMs)) return false;
-        answer += socket.readAll();
+    const auto deadline = std::chrono::steady_clock::now() + kStartingWait;
+    while (!tryHandOver(dataDirectory, link)) {
+        if (!dataDirectoryInUse(dataDirectory) || std::chrono::steady_clock::now() > deadline) return false;
+        QThread::msleep(kStartingRetryMs);
     }
-    return answer == kAcknowledgement;
+    return true;
 }
 
 LinkReceiver::LinkReceiver(const QString& dataDirectory, Handler handler, QObject* parent)

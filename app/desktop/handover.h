@@ -22,6 +22,8 @@ QString handOverSocketPath(const QString& dataDirectory);
 
 // Sends the link to the program running on the data directory. True when it
 // took the link; false when none listens (or it did not answer in time).
+// While the directory's lock is held by a program that does not listen yet
+// (it is still starting), it tries again for a few seconds.
 bool handOverLink(const QString& dataDirectory, const QString& link);
 
 class LinkReceiver : public QObject {

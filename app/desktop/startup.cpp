@@ -9,6 +9,10 @@
 
 namespace desktop {
 
+namespace {
+constexpr const char* kSettingsFile = "omail.ini";
+}
+
 bool isMailtoLink(const QString& arg) { return arg.startsWith("mailto:", Qt::CaseInsensitive); }
 
 StartArguments parseArguments(const QStringList& args) {
@@ -38,6 +42,9 @@ QString chooseDataDirectory(const StartArguments& args, const QString& currentDi
     if (home.isEmpty() || currentDir.isEmpty()) return {};
     const QString here = QFileInfo(currentDir).canonicalFilePath();
     if (here.isEmpty() || here != QFileInfo(home).canonicalFilePath()) return {};
+    // Someone who has kept the data in the home directory until now goes on
+    // finding it there.
+    if (QFileInfo::exists(here + "/" + kSettingsFile)) return {};
     return userDataDirectory(xdgDataHome, home);
 }
 

@@ -5,7 +5,8 @@
 // directory (as the desktop menu starts it) uses the user's data directory,
 // $XDG_DATA_HOME/orrindel-mail; started anywhere else it uses the directory
 // it was started in, so a data directory can still be used by starting the
-// program inside it.
+// program inside it. A home directory that already holds the settings of a data
+// directory stays the data directory.
 #pragma once
 
 #include <QString>

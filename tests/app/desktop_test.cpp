@@ -61,6 +61,11 @@ TEST(DataDirectory, HomeUsesTheUserDataDirectoryElsewhereTheCurrentOne) {
     EXPECT_EQ(chooseDataDirectory(none, h, h, "rel/data"), h + "/.local/share/orrindel-mail");
     EXPECT_EQ(chooseDataDirectory(none, h + "/work", h, {}), "");
     EXPECT_EQ(chooseDataDirectory(none, h, {}, {}), "");
+    // Data kept in the home directory before stays in use.
+    QFile ini(h + "/omail.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.close();
+    EXPECT_EQ(chooseDataDirectory(none, h, h, {}), "");
     StartArguments given;
     given.directory = h + "/work";
     EXPECT_EQ(chooseDataDirectory(given, h, h, {}), h + "/work");

@@ -1,12 +1,16 @@
-// omail [DATA_DIR]: starts in the data directory (the current directory,
-// or the one given), creates the windows and runs until the main window
-// closes.
+// omail [DATA_DIR] [mailto:LINK]: starts in the data directory (see
+// desktop/startup.h for which one), creates the windows and runs until the
+// main window closes. With a link it opens the compose window filled in,
+// or hands the link to the program already running on that directory.
+#include "desktop/session.h"
+#include "desktop/startup.h"
 #include "settings/gen.h"
 #include "main/mainform.h"
 #include "platform/fsys.h"
 #include "ui/qtloop.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -14,6 +18,8 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr const char* kDesktopFileName = "org.orrindel.mail";
 
 // SIGTERM and SIGINT close the main window as the exit command does, so the
 // window's closing steps run; the handler only writes to a pipe.
@@ -38,16 +44,34 @@ void closeOnSignals(QWidget* window) {
     std::signal(SIGINT, onSignal);
 }
 
+// Changes into the data directory; false after saying why it cannot be used.
+bool enterDataDirectory(const desktop::StartArguments& start) {
+    const QString chosen = desktop::chooseDataDirectory(start, QDir::currentPath(), qEnvironmentVariable("HOME"),
+                                                        qEnvironmentVariable("XDG_DATA_HOME"));
+    if (chosen.isEmpty()) return true;
+    QString error;
+    if (start.directory.isEmpty() && !desktop::ensurePrivateDirectory(chosen, error)) {
+        std::fprintf(stderr, "omail: %s\n", error.toLocal8Bit().constData());
+        return false;
+    }
+    if (platform::changeDirectory(chosen.toLocal8Bit().toStdString())) return true;
+    std::fprintf(stderr, "omail: cannot use %s as the data directory\n", chosen.toLocal8Bit().constData());
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppCaption);
-    QStringList args = QApplication::arguments();
-    if (args.size() > 1 && !platform::changeDirectory(args[1].toLocal8Bit().toStdString())) {
-        std::fprintf(stderr, "omail: cannot use %s as the data directory\n", argv[1]);
+    QGuiApplication::setDesktopFileName(kDesktopFileName);
+    const desktop::StartArguments start = desktop::parseArguments(QApplication::arguments().mid(1));
+    if (!start.error.isEmpty()) {
+        std::fprintf(stderr, "omail: %s\n", start.error.toLocal8Bit().constData());
         return 2;
     }
+    if (!enterDataDirectory(start)) return 2;
+    if (!start.link.isEmpty() && desktop::handOverLink(QDir::currentPath(), start.link)) return 0;
     QtEventLoop loop;
 
     Tmainform mainWindow;
@@ -56,7 +80,9 @@ int main(int argc, char** argv) {
     Tfoptsform folderOptions(mainWindow.ini(), &mainWindow);
     mainWindow.useSettings(&settings, &folderOptions);
     mainWindow.applySettings(settings);
+    auto* session = new desktop::DesktopSession(mainWindow);
     closeOnSignals(&mainWindow);
     mainWindow.show();
+    if (!start.link.isEmpty()) session->openLink(start.link);
     return app.exec();
 }

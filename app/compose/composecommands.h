@@ -41,6 +41,9 @@ public slots:
     // The viewer's compose commands, with the viewer as the calling window;
     // the compose window's result. Delivery waits until the viewer closes.
     int composeFromViewer(int mode, const std::string& source, QWidget* viewer);
+    // A new message with its fields filled in (a mailto: link); as the
+    // "new e-mail message" command otherwise.
+    void newMessageWith(const QString& to, const QString& cc, const QString& subject, const QString& body);
 
 private:
     // Modes that need the current item do nothing without one.

@@ -318,6 +318,7 @@ void Tmailform::showEvent(QShowEvent* event) {
     ui::WaitCursor wait;
     applyLook();
     loadFields();
+    applyStartFields();
     layoutPanels();
     setCaption();
     dto->setFocus();

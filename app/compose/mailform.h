@@ -11,6 +11,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <string>
@@ -80,6 +81,9 @@ public:
     void setGroupPicker(GroupPicker picker) { m_pickGroup = std::move(picker); }
 
     QString references() const { return m_references; }
+    // Fields a new message starts with (a mailto: link), for the next time
+    // the window opens only.
+    void setStartFields(const QString& to, const QString& cc, const QString& subject, const QString& body);
 
     // Controls, named as the rest of the program refers to them.
     QToolBar* Panel1 = nullptr;
@@ -144,6 +148,8 @@ private:
     bool loadBodyFile(const QString& path);
     void pasteFileText(const QString& path, bool append);
     QString choose(const QString& title, QString& directory, const QString& filter, bool save);
+    // startfields.cpp
+    void applyStartFields();
     // composewrite.cpp
     bool checkFields();
     bool writeItem();
@@ -162,4 +168,5 @@ private:
     QString m_attachDir;
     QString m_textDir;
     QString m_templateDir;
+    QStringList m_startFields;
 };

@@ -169,10 +169,13 @@ bool MailRetrieval::fileRetrievedMessage() {
     // one journaled step; it never files over another item and puts the
     // files back when any part fails.
     std::string headerName;
-    const bool filed = torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, t.dataPath(kBodyTemp),
-                                               destinationFolder(), kNewStatus, headerName) == 1;
-    m_filedCount += filed ? 1 : 0;
-    return filed;
+    const std::string folder = destinationFolder();
+    if (torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, t.dataPath(kBodyTemp), folder, kNewStatus,
+                                headerName) != 1)
+        return false;
+    ++m_filedCount;
+    t.mailFiled(folder + headerName);
+    return true;
 }
 
 }  // namespace transfer

@@ -112,6 +112,14 @@ public:
     // Hooks run inside cancel, in the order added, after the connection is
     // closed and before the panes are unlocked (delivery filing, news flags).
     void addCancelHook(std::function<void(bool normalEnd)> hook) { m_cancelHooks.push_back(std::move(hook)); }
+    // Hooks run for each message a mail retrieval has filed, with the path of
+    // its header file (new-mail notices).
+    void addFiledHook(std::function<void(const std::string& headerPath)> hook) {
+        m_filedHooks.push_back(std::move(hook));
+    }
+    void mailFiled(const std::string& headerPath) const {
+        for (const auto& hook : m_filedHooks) hook(headerPath);
+    }
 
     const std::string& dataDirectory() const { return m_dataDir; }
     // data directory + "/" + name
@@ -138,6 +146,7 @@ private:
     std::string m_dataDir;
     MailRetrieval m_mail;
     std::map<uint32_t, std::function<void(uintptr_t, intptr_t)>> m_completions;
+    std::vector<std::function<void(const std::string&)>> m_filedHooks;
     std::vector<std::function<void(bool)>> m_cancelHooks;
 };
 

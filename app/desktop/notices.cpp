@@ -1,6 +1,5 @@
 #include "desktop/notices.h"
 
-#include "compose/charset.h"
 #include "platform/fsys.h"
 #include "store/torvakit.h"
 
@@ -89,7 +88,9 @@ QString authorOfHeader(const std::string& headerPath) {
     std::string value = fromValue(headerPath);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.erase(0, 1);
     if (value.empty()) return {};
-    value = compose::decodeWords(value);
+    std::string decoded;
+    torvakit::DecodeAddressValue(value, decoded);
+    value = decoded;
     std::string name;
     torvakit::extractrealname(value, 0, name);
     return plainName(textOf(name.empty() ? value : name));

@@ -450,7 +450,8 @@ void MainformTest::retrievalFromTheMenuFillsTheInbox() {
     const std::string m1 = "From: Bob <bob@b.org>\r\nSubject: first\r\nDate: Sat, 6 Dec 1997 19:01:54 +0000\r\n\r\nx\r\n";
     const std::string m2 = "From: Cy <cy@c.org>\r\nSubject: second\r\nDate: Sun, 7 Dec 1997 19:01:54 +0000\r\n\r\ny\r\n";
     S server({S::S("+OK ready\r\n"), S::C("USER ann\r\n"), S::S("+OK\r\n"), S::C("PASS pw\r\n"), S::S("+OK\r\n"),
-              S::C("STAT\r\n"), S::S("+OK 2 100\r\n"), S::C("RETR 1\r\n"), S::S("+OK\r\n" + m1 + ".\r\n"),
+              S::C("STAT\r\n"), S::S("+OK 2 100\r\n"), S::C("CAPA\r\n"), S::S("-ERR\r\n"),
+              S::C("RETR 1\r\n"), S::S("+OK\r\n" + m1 + ".\r\n"),
               S::C("RETR 2\r\n"), S::S("+OK\r\n" + m2 + ".\r\n"), S::C("DELE 1\r\n"), S::S("+OK\r\n"),
               S::C("DELE 2\r\n"), S::S("+OK\r\n"), S::C("QUIT\r\n"), S::S("+OK\r\n")});
     writeFile("omail.ini", "[general]\nuser=ann\npass=pw\npop=" + server.host() + "\n");

@@ -30,19 +30,9 @@ Tmoveform::Tmoveform(QWidget* parent) : QDialog(parent) {
     listbox->setSortingEnabled(true);
     listbox->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout->addWidget(listbox);
-    auto* buttons = new QHBoxLayout;
-    okbtn = new QPushButton("ok", this);
-    okbtn->setObjectName("okbtn");
-    okbtn->setDefault(true);
-    cancelbtn = new QPushButton("cancel", this);
-    cancelbtn->setObjectName("cancelbtn");
-    buttons->addStretch();
-    buttons->addWidget(okbtn);
-    buttons->addWidget(cancelbtn);
-    layout->addLayout(buttons);
+    layout->addLayout(ui::okCancelRow(this, okbtn, cancelbtn));
     connect(okbtn, &QPushButton::clicked, this, &Tmoveform::accept);
     connect(listbox, &QListWidget::itemDoubleClicked, this, &Tmoveform::accept);
-    connect(cancelbtn, &QPushButton::clicked, this, [this] { done(ui::kResultCancel); });
 }
 
 void Tmoveform::accept() {

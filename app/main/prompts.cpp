@@ -34,19 +34,9 @@ Tenterstringform::Tenterstringform(QWidget* parent) : QDialog(parent) {
     style->setParent(this);
     edit1->setStyle(style);
     layout->addWidget(edit1);
-    auto* buttons = new QHBoxLayout;
-    okbtn = new QPushButton("ok", this);
-    okbtn->setObjectName("okbtn");
-    okbtn->setDefault(true);
-    cancelbtn = new QPushButton("cancel", this);
-    cancelbtn->setObjectName("cancelbtn");
-    buttons->addStretch();
-    buttons->addWidget(okbtn);
-    buttons->addWidget(cancelbtn);
-    layout->addLayout(buttons);
+    layout->addLayout(ui::okCancelRow(this, okbtn, cancelbtn));
     connect(okbtn, &QPushButton::clicked, this,
             [this] { done(edit1->text().isEmpty() ? ui::kResultCancel : ui::kResultOk); });
-    connect(cancelbtn, &QPushButton::clicked, this, [this] { done(ui::kResultCancel); });
 }
 
 void Tenterstringform::showEvent(QShowEvent* event) {

@@ -17,18 +17,8 @@ Tmimeform::Tmimeform(QWidget* parent) : QDialog(parent) {
     dext->setObjectName("dext");
     form->addRow("mime type", dtype);
     form->addRow("file extension", dext);
-    auto* row = new QHBoxLayout;
-    okbtn = new QPushButton("ok", this);
-    okbtn->setObjectName("okbtn");
-    okbtn->setDefault(true);
-    cancelbtn = new QPushButton("cancel", this);
-    cancelbtn->setObjectName("cancelbtn");
-    row->addStretch();
-    row->addWidget(okbtn);
-    row->addWidget(cancelbtn);
-    form->addRow(row);
+    form->addRow(ui::okCancelRow(this, okbtn, cancelbtn));
     connect(okbtn, &QPushButton::clicked, this, &Tmimeform::okClicked);
-    connect(cancelbtn, &QPushButton::clicked, this, [this] { done(ui::kResultCancel); });
 }
 
 int Tmimeform::ask(const QString& caption, const QString& entry) {

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QHBoxLayout>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace ui {
 namespace {
@@ -40,5 +42,19 @@ int execDialog(QDialog& dialog) {
 
 const std::function<int(const QString&)>& questionHook() { return g_questionHook; }
 const std::function<int(const QString&, QString&)>& entryHook() { return g_entryHook; }
+
+QHBoxLayout* okCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel) {
+    auto* row = new QHBoxLayout;
+    ok = new QPushButton("ok", dialog);
+    ok->setObjectName("okbtn");
+    ok->setDefault(true);
+    cancel = new QPushButton("cancel", dialog);
+    cancel->setObjectName("cancelbtn");
+    row->addStretch();
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, [dialog] { dialog->done(kResultCancel); });
+    return row;
+}
 
 }  // namespace ui

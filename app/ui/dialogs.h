@@ -8,6 +8,8 @@
 #include <functional>
 
 class QDialog;
+class QHBoxLayout;
+class QPushButton;
 class QWidget;
 
 namespace ui {
@@ -32,6 +34,11 @@ void setEntryHook(std::function<int(const QString& caption, QString& text)> hook
 void setDialogHook(std::function<int(QDialog& dialog)> hook);
 // Shows the dialog modally, or hands it to the hook; 1 or 2.
 int execDialog(QDialog& dialog);
+
+// The row of "ok" (the default button) and "cancel" at the right of a
+// small dialog; cancel ends the dialog with kResultCancel, ok is left to
+// the caller.
+QHBoxLayout* okCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel);
 
 // The hooks in force (empty when none), for the program's own prompts.
 const std::function<int(const QString&)>& questionHook();

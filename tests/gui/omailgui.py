@@ -394,3 +394,25 @@ def run(scenarios):
 
 def remove(data):
     shutil.rmtree(data, ignore_errors=True)
+
+
+class ServerLab:
+    """Real servers on loopback through scripts/lab for a whole test file:
+    those named in `without` ("pop3", "smtp", "nntp") are left out. The
+    lab's settings (ports, users, folders) are in self.env."""
+
+    def __init__(self, name, without):
+        self.dir = "/tmp/omail-gui-%s-%d" % (name, os.getpid())
+        self.script = os.path.join(SOURCE_DIR, "scripts", "lab", "lab.sh")
+        env = dict(os.environ, LAB_WITHOUT=without)
+        with open(self.dir + ".log", "wb") as log:
+            subprocess.run(["bash", self.script, "start", self.dir], env=env, stdout=log, stderr=log, check=True)
+        self.env = {}
+        with open(os.path.join(self.dir, "lab.env")) as f:
+            for line in f:
+                key, _, value = line.strip().partition("=")
+                self.env[key] = value
+
+    def stop(self):
+        subprocess.run(["bash", self.script, "stop", self.dir], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["rm", "-rf", self.dir, self.dir + ".log"])

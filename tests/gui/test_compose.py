@@ -6,34 +6,20 @@ a reply from the compose pop-up; and the address book edited by keys with
 its file checked byte for byte."""
 
 import os
-import subprocess
 import sys
 import time
 
-from omailgui import (SOURCE_DIR, Session, check, new_data_dir, read_records, remove, run, wait_for)
+from omailgui import (ServerLab, Session, check, new_data_dir, read_records, remove, run, wait_for)
 
 COMPOSE_BUTTON = (189, 47)
 
 
-class SmtpLab:
+class SmtpLab(ServerLab):
     """The lab's SMTP server for the whole file."""
 
     def __init__(self):
-        self.dir = "/tmp/omail-gui-smtplab-%d" % os.getpid()
-        self.script = os.path.join(SOURCE_DIR, "scripts", "lab", "lab.sh")
-        env = dict(os.environ, LAB_WITHOUT="pop3 nntp")
-        with open(self.dir + ".log", "wb") as log:
-            subprocess.run(["bash", self.script, "start", self.dir], env=env, stdout=log, stderr=log, check=True)
-        self.env = {}
-        with open(os.path.join(self.dir, "lab.env")) as f:
-            for line in f:
-                key, _, value = line.strip().partition("=")
-                self.env[key] = value
+        super().__init__("smtplab", "pop3 nntp")
         self.mailbox = os.path.join(self.env["SMTP_MAILDIR"], "new")
-
-    def stop(self):
-        subprocess.run(["bash", self.script, "stop", self.dir], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["rm", "-rf", self.dir, self.dir + ".log"])
 
     def messages(self):
         texts = []

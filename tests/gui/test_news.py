@@ -9,8 +9,8 @@ import os
 import subprocess
 import sys
 
-from omailgui import (LIST_ROW0_Y, LIST_ROW_H, SOURCE_DIR, SUBJECT_X, Session, check, new_data_dir, read_records,
-                      remove, run, store_path, wait_for)
+from omailgui import (LIST_ROW0_Y, LIST_ROW_H, SUBJECT_X, ServerLab, Session, check, new_data_dir, read_records, remove,
+                      run, store_path, wait_for)
 
 NEWS_HEADER = (300, 290)      # the "newsgroups" header over the pane
 NEWS_ROW0 = (300, 307)        # first row of the newsgroup pane
@@ -21,24 +21,11 @@ WINDOW_CAPTION = r"^newsgroups - orrindel mail$"
 INNBIN = "/usr/lib/news/bin"
 
 
-class NntpLab:
+class NntpLab(ServerLab):
     """The lab's INN for the whole file."""
 
     def __init__(self):
-        self.dir = "/tmp/omail-gui-newslab-%d" % os.getpid()
-        self.script = os.path.join(SOURCE_DIR, "scripts", "lab", "lab.sh")
-        env = dict(os.environ, LAB_WITHOUT="pop3 smtp")
-        with open(self.dir + ".log", "wb") as log:
-            subprocess.run(["bash", self.script, "start", self.dir], env=env, stdout=log, stderr=log, check=True)
-        self.env = {}
-        with open(os.path.join(self.dir, "lab.env")) as f:
-            for line in f:
-                key, _, value = line.strip().partition("=")
-                self.env[key] = value
-
-    def stop(self):
-        subprocess.run(["bash", self.script, "stop", self.dir], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["rm", "-rf", self.dir, self.dir + ".log"])
+        super().__init__("newslab", "pop3 smtp")
 
     def make_group(self, name, articles):
         env = dict(os.environ, INNCONF=self.env["INNCONF"])

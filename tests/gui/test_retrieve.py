@@ -8,32 +8,19 @@ import subprocess
 import sys
 import time
 
-from omailgui import (CANCEL_BUTTON, FOLDER_ROW0_Y, FOLDER_X, SOURCE_DIR, Session, check, new_data_dir, read_count,
+from omailgui import (CANCEL_BUTTON, FOLDER_ROW0_Y, FOLDER_X, ServerLab, Session, check, new_data_dir, read_count,
                       read_records, remove, run, wait_for)
 
 MAIL_UID = 4242
 
 
-class Pop3Lab:
+class Pop3Lab(ServerLab):
     """The lab's POP3 server for the whole file."""
 
     def __init__(self):
-        self.dir = "/tmp/omail-gui-poplab-%d" % os.getpid()
-        self.script = os.path.join(SOURCE_DIR, "scripts", "lab", "lab.sh")
-        env = dict(os.environ, LAB_WITHOUT="smtp nntp")
-        with open(self.dir + ".log", "wb") as log:
-            subprocess.run(["bash", self.script, "start", self.dir], env=env, stdout=log, stderr=log, check=True)
-        self.env = {}
-        with open(os.path.join(self.dir, "lab.env")) as f:
-            for line in f:
-                key, _, value = line.strip().partition("=")
-                self.env[key] = value
+        super().__init__("poplab", "smtp nntp")
         self.maildir = self.env["POP3_MAILDIR"]
         self.number = 0
-
-    def stop(self):
-        subprocess.run(["bash", self.script, "stop", self.dir], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["rm", "-rf", self.dir, self.dir + ".log"])
 
     def fill(self, subjects, body_lines=5):
         for subject in subjects:

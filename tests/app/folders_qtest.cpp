@@ -9,6 +9,7 @@
 #include "platform/fsys.h"
 #include "settings/gen.h"
 #include "storefixture.h"
+#include "windowfixture.h"
 #include "support/tempdir.h"
 #include "ui/dialogs.h"
 #include "ui/qtloop.h"
@@ -23,24 +24,11 @@
 #include <filesystem>
 #include <functional>
 
+using testsupport::onNextModal;
 using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
-
-// Runs the action on the next modal dialog that opens.
-void onNextModal(std::function<void(QWidget*)> action) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
-        }
-    });
-    timer->start();
-}
 
 // Picks an entry in the list picker.
 void pickFolder(const QString& name) {

@@ -5,6 +5,7 @@
 #include "main/prompts.h"
 #include "platform/fsys.h"
 #include "storefixture.h"
+#include "windowfixture.h"
 #include "support/scriptserver.h"
 #include "support/tempdir.h"
 #include "ui/dialogs.h"
@@ -57,19 +58,7 @@ private slots:
 
 private:
     // A shown window with the settings applied, over the current directory.
-    struct Shown {
-        QtEventLoop loop;
-        Tmainform w;
-        Tgen settings{w.ini(), &w};
-        Shown() {
-            w.useSettings(&settings, nullptr);
-            w.applySettings(settings);
-            w.show();
-        }
-        ~Shown() {
-            w.close();
-            w.useSettings(nullptr, nullptr);
-        }
+    struct Shown : testsupport::ShownMainform {
         QModelIndex cell(int row, int column) const { return w.databox->model()->index(row, column); }
         QString text(int row, int column) const { return cell(row, column).data().toString(); }
         QColor colour(int row, int column, int role) const { return cell(row, column).data(role).value<QColor>(); }

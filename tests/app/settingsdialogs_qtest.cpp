@@ -8,6 +8,7 @@
 #include "settings/gen.h"
 #include "settings/mimeform.h"
 #include "support/tempdir.h"
+#include "windowfixture.h"
 #include "ui/dialogs.h"
 #include "ui/qtloop.h"
 
@@ -26,23 +27,11 @@
 #include <filesystem>
 #include <functional>
 
+using testsupport::onNextModal;
 using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
-
-void onNextModal(std::function<void(QWidget*)> action) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
-        }
-    });
-    timer->start();
-}
 
 // The keys of the file in the order they stand.
 QStringList keysInFile() {

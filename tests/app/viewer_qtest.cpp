@@ -4,6 +4,7 @@
 #include "main/mainform.h"
 #include "settings/gen.h"
 #include "storefixture.h"
+#include "windowfixture.h"
 #include "support/tempdir.h"
 #include "ui/dialogs.h"
 #include "ui/launching.h"
@@ -53,20 +54,7 @@ private slots:
     void windowPlacesAreKept();
 
 private:
-    struct Shown {
-        QtEventLoop loop;
-        Tmainform w;
-        Tgen settings{w.ini(), &w};
-        Shown() {
-            w.useSettings(&settings, nullptr);
-            w.applySettings(settings);
-            w.show();
-        }
-        ~Shown() {
-            w.close();
-            w.useSettings(nullptr, nullptr);
-        }
-    };
+    using Shown = testsupport::ShownMainform;
     // The viewer on a row of the shown folder, as the main window opens it.
     static void openOn(Tviewform& v, Tmainform& w, int row);
     static std::string subjectOf(Tmainform& w, int row);

@@ -5,6 +5,13 @@
 # machine (one connection, MAIL/RCPT/DATA per item, filing into "sent" and
 # removal from the outbox); then smtplib sends the same header and body
 # bytes over one connection. ROUNDS rounds, alternating who goes first.
+# Ours runs with smtppipe on (EHLO, and pipelining when the server offers it).
+#
+# RELAY_MS=25 puts tests/gui/relay.py (that many milliseconds each way) in
+# front of the server for both clients. SERVER=sink uses bench/smtpsink.py
+# instead of OpenSMTPD: a small server that announces PIPELINING (OpenSMTPD
+# 6.8 does not, and refuses commands sent ahead). COMPOSE=0 skips the
+# compose part.
 # Then the compose side: one 50 MB attachment written as uuencoded parts of
 # 100 KB and as MIME, with the time and the peak memory.
 #
@@ -31,9 +38,25 @@ cleanup() {
 }
 trap cleanup EXIT
 # One connection must carry every message: OpenSMTPD takes 100 by default.
-SMTP_MAX_MAILS=$((count + 10)) LAB_WITHOUT="pop3 nntp" bash "$root/scripts/lab/lab.sh" start "$lab" > /dev/null
-# shellcheck disable=SC1091
-. "$lab/lab.env"
+server_name="OpenSMTPD"
+if [ "${SERVER:-opensmtpd}" = sink ]; then
+    # The sink ends when its standard input (our end of the pipe) closes.
+    coproc SINK { exec python3 "$root/bench/smtpsink.py" "$work/sink"; }
+    read -r SMTP_PORT <&"${SINK[0]}"
+    SMTP_MAILDIR=$work/sink
+    server_name="the pipelining sink"
+else
+    SMTP_MAX_MAILS=$((count + 10)) LAB_WITHOUT="pop3 nntp" bash "$root/scripts/lab/lab.sh" start "$lab" > /dev/null
+    # shellcheck disable=SC1091
+    . "$lab/lab.env"
+fi
+server_port=$SMTP_PORT
+link="loopback"
+if [ -n "${RELAY_MS:-}" ]; then
+    coproc RELAY { exec python3 "$root/tests/gui/relay.py" "$SMTP_PORT" "$RELAY_MS"; }
+    read -r server_port <&"${RELAY[0]}"
+    link="relay of $RELAY_MS ms each way"
+fi
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
@@ -48,7 +71,7 @@ wait_mailbox() {  # until the server has stored every message of the run
 run_ours() {
     rm -rf "$work/ours" && "$bench" prepare "$work/ours" "$count" "$size_kb"
     rm -f "$SMTP_MAILDIR"/new/*
-    echo "omail     $("$bench" deliver "$work/ours" "127.0.0.1:$SMTP_PORT")"
+    echo "omail     $("$bench" deliver "$work/ours" "127.0.0.1:$server_port" 1)"
     wait_mailbox "$count"
 }
 
@@ -57,7 +80,7 @@ run_smtplib() {
     rm -f "$SMTP_MAILDIR"/new/*
     local t0 t1
     t0=$(now_ms)
-    python3 - "$work/theirs/OUT" "$SMTP_PORT" <<'PY'
+    python3 - "$work/theirs/OUT" "$server_port" <<'PY'
 import glob, smtplib, sys
 folder, port = sys.argv[1], int(sys.argv[2])
 with smtplib.SMTP("127.0.0.1", port) as s:
@@ -71,11 +94,12 @@ PY
     wait_mailbox "$count"
 }
 
-echo "outbox: $count messages of $size_kb KB to OpenSMTPD 127.0.0.1:$SMTP_PORT"
+echo "outbox: $count messages of $size_kb KB to $server_name 127.0.0.1:$SMTP_PORT ($link)"
 for r in $(seq 1 "$rounds"); do
     if [ $((r % 2)) -eq 1 ]; then run_ours; run_smtplib; else run_smtplib; run_ours; fi
 done
 
+[ "${COMPOSE:-1}" = 0 ] && exit 0
 head -c $((50 * 1024 * 1024)) /dev/urandom > "$work/big.bin"
 echo "compose with a 50 MB attachment:"
 "$bench" compose "$work/big.bin" 0 100

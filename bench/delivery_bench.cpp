@@ -7,9 +7,10 @@
 //       default 100) and prints the time and the peak memory of the process
 //   delivery_bench prepare DIR COUNT SIZE_KB
 //       fills DIR/OUT with COUNT composed messages of SIZE_KB kilobytes
-//   delivery_bench deliver DIR HOST:PORT
+//   delivery_bench deliver DIR HOST:PORT [PIPE]
 //       delivers DIR's outbox through the whole delivery machine (SMTP,
-//       filing into "sent", removal from the outbox) and prints the time
+//       filing into "sent", removal from the outbox) and prints the time;
+//       PIPE 1 sets smtppipe (EHLO, pipelining when the server offers it)
 #include "transfer/delivery.h"
 #include "transfer/transfer.h"
 
@@ -95,10 +96,11 @@ int prepare(const std::string& dir, int count, int sizeKb) {
     return 0;
 }
 
-int deliver(const std::string& dir, const std::string& host) {
+int deliver(const std::string& dir, const std::string& host, int pipe) {
     platform::PollLoop loop;
     Host h;
     h.general.smtp = host;
+    h.general.smtppipe = pipe;
     transfer::Transfers transfers(h, dir);
     transfer::Delivery delivery(transfers);
     if (!platform::changeDirectory(dir)) return 1;
@@ -120,8 +122,8 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "compose" && argc >= 4) return compose(argv[2], std::atoi(argv[3]), argc > 4 ? std::atoi(argv[4]) : 100);
     if (mode == "prepare" && argc == 5) return prepare(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
-    if (mode == "deliver" && argc == 4) return deliver(argv[2], argv[3]);
+    if (mode == "deliver" && (argc == 4 || argc == 5)) return deliver(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : 0);
     std::fprintf(stderr, "usage: delivery_bench compose FILE MIME [PART_KB] | prepare DIR COUNT SIZE_KB | "
-                         "deliver DIR HOST:PORT\n");
+                         "deliver DIR HOST:PORT [PIPE]\n");
     return 2;
 }

@@ -546,6 +546,7 @@ int OpenServer(platform::Window* window, uint32_t socketMessage, uint32_t comple
     c.security = options.security;
     c.user = options.user;
     c.password = options.password;
+    c.smtpPipelining = options.smtpPipelining;
     c.tlsDone = false;
     resetCertificateProblem();
     if (c.security == kSecurityTls) {

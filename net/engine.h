@@ -141,6 +141,7 @@ struct Connection {
     std::string hostName;          // as written, without the port: checked against the certificate
     std::string user;
     std::string password;
+    bool smtpPipelining = false;   // EHLO asked for, to learn PIPELINING
     ssl_st* ssl = nullptr;         // set while the bytes go through TLS
     bool handshaking = false;
     bool startTlsPending = false;  // the positive STARTTLS reply was read; the handshake starts next
@@ -214,6 +215,8 @@ bool writeData(const char* data, int length, bool lineEnd);
 void runFileSender();
 // Stops a transfer whose server answered before the data was complete.
 void stopFileSender();
+// The file sender queued the final ".\r\n" of an SMTP item.
+void smtpDataQueued();
 
 // Reads the envelope and signature switch of an outbox header file.
 struct ItemHeader {

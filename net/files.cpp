@@ -162,6 +162,7 @@ void runFileSender() {
         c.holdFlush = false;
         if (result == Fill::Failed) return;
         flushQueue();
+        if (result == Fill::Done && c.protocol == Protocol::Smtp && c.state == State::Connected) smtpDataQueued();
         // A full queue that the socket took at once is refilled now;
         // otherwise the next write event goes on.
         if (result == Fill::Done || !c.writeReady) return;

@@ -78,6 +78,9 @@ struct ServerOptions {
     // password from OpenMailBox.
     std::string user;
     std::string password;
+    // SMTP: EHLO even without TLS or a user, so that a server can announce
+    // PIPELINING for SendMailItemAhead; a server that refuses EHLO gets HELO.
+    bool smtpPipelining = false;
 };
 
 // Connection ----------------------------------------------------------------
@@ -154,6 +157,17 @@ int PostItem(uint32_t completionMessage, std::string_view headerFile, std::strin
 // Sends one outbox item to every To and Cc address of its header file.
 int SendMailItem(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
                  std::string_view signatureFile);
+// SendMailItem with pipelining (RFC 2920) on a connection opened with
+// smtpPipelining whose EHLO reply announced PIPELINING (on any other it is
+// SendMailItem): MAIL FROM, every RCPT TO and DATA go out in one write, and
+// with a nextHeaderFile the next item's MAIL FROM, RCPT TO and DATA follow
+// this item's "." at once. Replies are read in order; the item completes
+// ("message sent") only on the reply to its "."; texts and outcomes are
+// SendMailItem's. When the next item's commands went ahead, the replies to
+// them wait unread until the call for that header file; any other command
+// in between is refused as busy.
+int SendMailItemAhead(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
+                      std::string_view signatureFile, std::string_view nextHeaderFile);
 
 // POP3 ----------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // SMTP: HELO on connecting; MAIL FROM, one RCPT TO per To and Cc address,
-// DATA and the item's files for each outbox item.
+// DATA and the item's files for each outbox item, one command at a time, or
+// as groups in one write when the server takes pipelining.
 #include "net/engine.h"
 
 #include "store/torvakit.h"
@@ -43,12 +44,21 @@ constexpr size_t kBracketsOverhead = 2;   // the angle brackets an address may g
 std::string g_recipients;
 size_t g_position = 0;
 
+// Pipelining: the current item's commands went out as one group (its RCPT
+// TO and DATA are not sent on the replies); the header file whose commands
+// are to follow the current item's "."; the one whose commands did, whose
+// replies wait for the caller.
+bool g_grouped = false;
+std::string g_pendingNext;
+std::string g_aheadHeader;
+
 // What the EHLO reply offered.
 struct Offer {
     bool startTls = false;
     bool auth = false;
     bool plain = false;
     bool login = false;
+    bool pipelining = false;
 };
 Offer g_offer;
 int g_ehloLines = 0;
@@ -86,6 +96,7 @@ void noteCapability(const Line& line) {
     std::string word(line.length > 4 ? line.text + 4 : "", line.length > 6 ? static_cast<size_t>(line.length - 6) : 0);
     for (char& ch : word) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     if (word == "STARTTLS") g_offer.startTls = true;
+    if (word == "PIPELINING") g_offer.pipelining = true;
     if (word.rfind("AUTH", 0) == 0 && (word.size() == 4 || word[4] == ' ' || word[4] == '=')) {
         g_offer.auth = true;
         word += ' ';
@@ -148,20 +159,20 @@ void ehloDone() {
 
 int code(const Line& line) { return torvakit::serverstatus(std::string_view(line.text, static_cast<size_t>(line.length))); }
 
-// The element of the recipient list that starts at `from`, up to the next
+// The element of a recipient list that starts at `from`, up to the next
 // ',' or the end.
-std::string_view element(size_t from) {
-    std::string_view list(g_recipients);
+std::string_view element(std::string_view list, size_t from) {
     size_t end = list.find(',', from);
     return list.substr(from, (end == std::string_view::npos ? list.size() : end) - from);
 }
 
 void sendRecipient() {
-    std::string_view text = element(g_position);
+    std::string_view text = element(g_recipients, g_position);
     g_position += text.size();
+    conn().step = kStepRcptTo;
+    if (g_grouped) return;  // already on its way
     std::string address;
     torvakit::extractemailaddr(text, address);
-    conn().step = kStepRcptTo;
     queueCommand("RCPT TO:%s\r\n", address.c_str());
 }
 
@@ -184,13 +195,56 @@ const char* checkEnvelope(const ItemHeader& item) {
     const char* refusal = checkArgument(item.from, kMailFromOverhead + kBracketsOverhead, kSenderTooLong, kSenderInvalid);
     if (refusal) return refusal;
     for (size_t from = 0;;) {
-        std::string_view text = element(from);
+        std::string_view text = element(item.recipients, from);
         refusal = checkArgument(text, kRcptToOverhead + kBracketsOverhead, kRecipientTooLong, kRecipientInvalid);
         if (refusal) return refusal;
         from += text.size();
-        if (from >= g_recipients.size()) return nullptr;
+        if (from >= item.recipients.size()) return nullptr;
         ++from;  // the ','
     }
+}
+
+// An item's MAIL FROM, RCPT TO for each address and DATA as one text, the
+// same lines the lock-step exchange sends one by one (checkEnvelope first).
+std::string envelope(const ItemHeader& item) {
+    std::string address;
+    torvakit::extractemailaddr(item.from, address);
+    std::string text = "MAIL FROM:" + address + "\r\n";
+    for (size_t from = 0;;) {
+        std::string_view part = element(item.recipients, from);
+        address.clear();
+        torvakit::extractemailaddr(part, address);
+        text += "RCPT TO:" + address + "\r\n";
+        from += part.size();
+        if (from >= item.recipients.size()) break;
+        ++from;
+    }
+    return text + kData;
+}
+
+bool pipelining() { return conn().smtpPipelining && g_offer.pipelining; }
+
+// The checks of SendMailItem, then the item's files are the transfer
+// files. False: the connection was closed with the reason.
+bool prepareItem(std::string_view headerFile, std::string_view bodyFile, std::string_view signatureFile,
+                 ItemHeader& item) {
+    item = scanItemHeader(headerFile);
+    if (!item.readable) {
+        closeWithError(kCannotReadHeader);
+        return false;
+    }
+    g_recipients = item.recipients;
+    if (const char* refusal = checkEnvelope(item)) {
+        closeWithError(refusal);
+        return false;
+    }
+    bool withSignature = item.signature && !signatureFile.empty();
+    if (withSignature && !platform::openFile(signatureFile, "rb")) {
+        closeWithError(kCannotReadSignature);
+        return false;
+    }
+    setTransferFiles(headerFile, bodyFile, withSignature ? signatureFile : std::string_view());
+    return true;
 }
 
 }  // namespace
@@ -198,6 +252,18 @@ const char* checkEnvelope(const ItemHeader& item) {
 namespace engine {
 
 void smtpTlsEstablished() { sendEhlo(); }
+
+void smtpDataQueued() {
+    if (g_pendingNext.empty()) return;
+    std::string next = std::move(g_pendingNext);
+    g_pendingNext.clear();
+    // An item that would be refused, or commands the queue cannot take now,
+    // go the ordinary way on the caller's call for it.
+    ItemHeader item = scanItemHeader(next);
+    if (!item.readable || checkEnvelope(item)) return;
+    if (queueText(envelope(item)) != 0) return;
+    g_aheadHeader = std::move(next);
+}
 
 void smtpLine(const Line& line) {
     Connection& c = conn();
@@ -208,7 +274,10 @@ void smtpLine(const Line& line) {
             c.refused = true;
             return fail("cannot connect to smtp server [%d]", line);
         }
-        if (c.security == kSecurityNone && c.user.empty()) {
+        g_grouped = false;
+        g_pendingNext.clear();
+        g_aheadHeader.clear();
+        if (c.security == kSecurityNone && c.user.empty() && !c.smtpPipelining) {
             c.step = kStepHelo;
             queueText(kHelo);
         } else {
@@ -216,6 +285,13 @@ void smtpLine(const Line& line) {
         }
         break;
     case kStepEhlo:
+        if (reply >= 500 && g_ehloLines == 0 && c.security == kSecurityNone && c.user.empty()) {
+            // EHLO was only asked for pipelining: a server that does not
+            // know it gets the plain greeting.
+            c.step = kStepHelo;
+            queueText(kHelo);
+            break;
+        }
         if (reply != kReplyOk) {
             c.refused = true;
             return fail("cannot connect to smtp server [%d]", line);
@@ -268,7 +344,7 @@ void smtpLine(const Line& line) {
             sendRecipient();
         } else {
             c.step = kStepData;
-            queueText(kData);
+            if (!g_grouped) queueText(kData);
         }
         break;
     case kStepData:
@@ -279,6 +355,9 @@ void smtpLine(const Line& line) {
         if (reply != kReplyOk) return fail("message send failed [%d]", line);
         stopFileSender();  // a server that answers early has had all it wants
         c.step = kStepReady;
+        g_pendingNext.clear();
+        // The replies to the next item's commands wait for its call.
+        c.held = !g_aheadHeader.empty();
         postCompletion(0, kSent);
         break;
     default: break;
@@ -290,27 +369,48 @@ void smtpLine(const Line& line) {
 int SendMailItem(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
                  std::string_view signatureFile) {
     if (!guard("not connected (SendMailItem)", "dll busy (SendMailItem)")) return 0;
-    ItemHeader item = scanItemHeader(headerFile);
-    if (!item.readable) {
-        closeWithError(kCannotReadHeader);
-        return 0;
-    }
-    g_recipients = item.recipients;
-    if (const char* refusal = checkEnvelope(item)) {
-        closeWithError(refusal);
-        return 0;
-    }
+    ItemHeader item;
+    if (!prepareItem(headerFile, bodyFile, signatureFile, item)) return 0;
+    g_grouped = false;
+    g_pendingNext.clear();
     std::string sender;
     torvakit::extractemailaddr(item.from, sender);
-    bool withSignature = item.signature && !signatureFile.empty();
-    if (withSignature && !platform::openFile(signatureFile, "rb")) {
-        closeWithError(kCannotReadSignature);
-        return 0;
-    }
-    setTransferFiles(headerFile, bodyFile, withSignature ? signatureFile : std::string_view());
     beginCommand(completionMessage, kStepMailFrom,
                  formatText(TextKind::SmtpProgress, "sending message %s", item.messageId.c_str()));
     queueCommand("MAIL FROM:%s\r\n", sender.c_str());
+    return 0;
+}
+
+int SendMailItemAhead(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
+                      std::string_view signatureFile, std::string_view nextHeaderFile) {
+    Connection& c = conn();
+    if (!c.held && !pipelining()) return SendMailItem(completionMessage, headerFile, bodyFile, signatureFile);
+    // Held: only the item whose commands already went may be sent.
+    const char* refusal = c.state != State::Connected ? "not connected (SendMailItemAhead)"
+                          : c.step != kStepReady || (c.held && headerFile != g_aheadHeader)
+                              ? "dll busy (SendMailItemAhead)"
+                              : nullptr;
+    if (refusal) {
+        closeWithError(refusal);
+        return 0;
+    }
+    ItemHeader item;
+    if (!prepareItem(headerFile, bodyFile, signatureFile, item)) return 0;
+    g_grouped = true;
+    g_pendingNext = std::string(nextHeaderFile);
+    beginCommand(completionMessage, kStepMailFrom,
+                 formatText(TextKind::SmtpProgress, "sending message %s", item.messageId.c_str()));
+    if (c.held) {
+        c.held = false;
+        g_aheadHeader.clear();
+        resumeReceive();
+    } else if (queueText(envelope(item)) != 0) {
+        // A list too long for one write goes the lock-step way.
+        g_grouped = false;
+        std::string sender;
+        torvakit::extractemailaddr(item.from, sender);
+        queueCommand("MAIL FROM:%s\r\n", sender.c_str());
+    }
     return 0;
 }
 

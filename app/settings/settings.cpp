@@ -87,6 +87,7 @@ const std::vector<SettingKey>& settingKeys() {
         {"leave", nullptr, &G::leave, {}},
         {"leavedays", nullptr, &G::leavedays, {}},
         {"uidl", nullptr, &G::uidl, {}},
+        {"smtppipe", nullptr, &G::smtppipe, {}},
     };
     return keys;
 }

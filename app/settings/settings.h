@@ -74,6 +74,9 @@ struct GeneralSettings {
     // remembers the unique ids of the messages filed so that none is filed
     // twice, also when the run that filed it was cut short.
     int leave = 0, leavedays = 0, uidl = 0;
+    // smtppipe (1): EHLO to a plain server too, and commands in groups when
+    // it announces PIPELINING. Set by hand in omail.ini; a rewrite keeps it.
+    int smtppipe = 0;
 
     // Reports a conversion error; the key then keeps its default.
     using ErrorSink = std::function<void(const std::string&)>;

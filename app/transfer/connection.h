@@ -26,6 +26,7 @@ inline netwire::ServerOptions smtpOptions(const omail::GeneralSettings& s) {
     options.security = s.smtpsec;
     options.user = s.smtpuser;
     options.password = s.smtppass;
+    options.smtpPipelining = s.smtppipe != 0;
     if (options.user.empty() && s.smtpsec != netwire::kSecurityNone) {
         options.user = s.user;
         options.password = s.pass;

@@ -119,14 +119,21 @@ void Delivery::onCompletion(uintptr_t wParam, intptr_t lParam) {
     if (!sendNext()) endRun();
 }
 
+bool Delivery::findItem(const std::string& outbox, int32_t& position, int32_t& row, std::string& body) const {
+    const int32_t wanted = headerKind(m_kind);
+    while (position < m_listLength) {
+        row = position++;
+        if (torvakit::GetBodyFileName(outbox, row, kDeliverySortType, body) != 1) continue;
+        if (torvakit::HeaderType(body) == wanted) return true;
+    }
+    return false;
+}
+
 bool Delivery::sendNext() {
     const std::string outbox = outboxFolder();
-    const int32_t wanted = headerKind(m_kind);
-    while (m_position < m_listLength) {
-        const int32_t row = m_position++;
-        std::string body;
-        if (torvakit::GetBodyFileName(outbox, row, kDeliverySortType, body) != 1) continue;
-        if (torvakit::HeaderType(body) != wanted) continue;
+    int32_t row = 0;
+    std::string body;
+    if (findItem(outbox, m_position, row, body)) {
         const std::string header = outbox + headerNameOf(fileName(body));
         m_inFlight = fileName(body);
         if (m_kind == DeliveryKind::News) {
@@ -136,8 +143,18 @@ bool Delivery::sendNext() {
         }
         m_step = DeliveryStep::Sending;
         const std::string& signature = m_transfers.host().settings().sigfile;
-        if (m_kind == DeliveryKind::News) netwire::PostItem(kDeliverMessage, header, body, signature);
-        else netwire::SendMailItem(kDeliverMessage, header, body, signature);
+        if (m_kind == DeliveryKind::News) {
+            netwire::PostItem(kDeliverMessage, header, body, signature);
+        } else if (m_transfers.host().settings().smtppipe != 0) {
+            // The engine sends the next item's commands behind this one's
+            // data when the server takes pipelining.
+            int32_t position = m_position, nextRow = 0;
+            std::string nextBody, nextHeader;
+            if (findItem(outbox, position, nextRow, nextBody)) nextHeader = outbox + headerNameOf(fileName(nextBody));
+            netwire::SendMailItemAhead(kDeliverMessage, header, body, signature, nextHeader);
+        } else {
+            netwire::SendMailItem(kDeliverMessage, header, body, signature);
+        }
         return true;
     }
     return false;

@@ -63,6 +63,9 @@ private:
     void onCancel(bool normalEnd);
     // Hands the next item of the kind to the engine; false when none is left.
     bool sendNext();
+    // The next item of the kind from position on (advanced past it); false
+    // when none is left.
+    bool findItem(const std::string& outbox, int32_t& position, int32_t& row, std::string& body) const;
     void endRun();
     void fileDelivered();
     // "sent/" or the personal folder the options choose for the item.

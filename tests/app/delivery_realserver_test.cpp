@@ -290,6 +290,44 @@ TEST_F(DeliveryTest, SentMailGoesToThePersonalFolderNamedInTheUsersOwnFrom) {
     EXPECT_EQ(count("OUT"), 0u);
 }
 
+// smtppipe asks with EHLO; this server announces no PIPELINING (and refuses
+// commands sent ahead), so the items must go one command at a time and
+// arrive exactly as they do after HELO.
+TEST_F(DeliveryTest, WithSmtppipeTheServerReceivesWhatTheLockStepRunDelivers) {
+    compose("Ann <ann@one.test>, bob@two.test", "a two", "first\r\n.dot line\r\n", 1, "cat@three.test");
+    compose("dan@one.test", "b one", std::string(30000, 'x') + "\r\n..\r\nend\r\n");
+    compose("eve@two.test", "c one", "last\r\n");
+    fs::copy("OUT", "OUT.keep", fs::copy_options::recursive);
+    fs::copy("SENT", "SENT.keep", fs::copy_options::recursive);
+    auto deliverOnce = [&] {
+        Lab::instance().clearMailbox();
+        host.boxes.clear();
+        delivery.start(transfer::DeliveryKind::Mail);
+        EXPECT_TRUE(runToEnd());
+        EXPECT_EQ(host.boxes, std::vector<std::string>{"3 messages sent"});
+        EXPECT_TRUE(mailArrived(5));
+        EXPECT_EQ(count("OUT"), 0u);
+        std::vector<std::string> texts;
+        for (const std::string& stored : Lab::instance().delivered()) {
+            const size_t ours = stored.find("\nTo: ");  // behind the server's own lines
+            EXPECT_NE(ours, std::string::npos) << stored;
+            if (ours != std::string::npos) texts.push_back(stored.substr(ours));
+        }
+        std::sort(texts.begin(), texts.end());
+        return texts;
+    };
+    const std::vector<std::string> lockStep = deliverOnce();
+    for (const char* folder : {"OUT", "SENT"}) {
+        fs::remove_all(folder);
+        fs::copy(std::string(folder) + ".keep", folder, fs::copy_options::recursive);
+    }
+    host.general.smtppipe = 1;
+    const std::vector<std::string> withSmtppipe = deliverOnce();
+    EXPECT_EQ(withSmtppipe.size(), 5u);
+    EXPECT_EQ(withSmtppipe, lockStep);
+    EXPECT_EQ(count("SENT"), 3u);
+}
+
 TEST_F(DeliveryTest, AnEmptyOutboxIsReportedWithoutConnecting) {
     delivery.start(transfer::DeliveryKind::News);
     delivery.deliverAll(true);

@@ -396,6 +396,24 @@ def remove(data):
     shutil.rmtree(data, ignore_errors=True)
 
 
+def recording_desktop(base, mime_type):
+    """A desktop (XDG data and config folders beside base) whose handler for
+    mime_type records how it was started: "ARGC|FIRST_ARGUMENT" in the
+    returned record file."""
+    home = base + "-xdg"
+    os.makedirs(os.path.join(home, "data", "applications"))
+    os.makedirs(os.path.join(home, "config"))
+    record = os.path.join(home, "record.txt")
+    with open(os.path.join(home, "record.sh"), "w") as f:
+        f.write("#!/bin/sh\nprintf '%%s|%%s' \"$#\" \"$1\" > %s.tmp\nmv %s.tmp %s\n" % (record, record, record))
+    os.chmod(os.path.join(home, "record.sh"), 0o755)
+    with open(os.path.join(home, "data", "applications", "recorder.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=recorder\nExec=%s/record.sh %%f\n" % home)
+    with open(os.path.join(home, "config", "mimeapps.list"), "w") as f:
+        f.write("[Default Applications]\n%s=recorder.desktop\n" % mime_type)
+    return home, record
+
+
 class ServerLab:
     """Real servers on loopback through scripts/lab for a whole test file:
     those named in `without` ("pop3", "smtp", "nntp") are left out. The

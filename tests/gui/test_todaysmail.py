@@ -14,7 +14,7 @@ import sys
 from email.message import EmailMessage
 
 from omailgui import (FOLDER_ROW0_Y, FOLDER_X, FOLDER_ROW_H, Session, check, make_folder, new_data_dir, read_records,
-                      remove, run, store_path, wait_for)
+                      recording_desktop, remove, run, store_path, wait_for)
 from test_retrieve import MAIL_UID, Pop3Lab, close_box
 
 SUBJECT = "Καλημέρα από την Αθήνα"
@@ -44,22 +44,6 @@ def todays_message():
     return raw
 
 
-def xdg_home(base):
-    """A desktop whose PDF handler records the path it is started with."""
-    home = base + "-xdg"
-    os.makedirs(os.path.join(home, "data", "applications"))
-    os.makedirs(os.path.join(home, "config"))
-    record = os.path.join(home, "record.txt")
-    with open(os.path.join(home, "record.sh"), "w") as f:
-        f.write("#!/bin/sh\nprintf '%%s|%%s' \"$#\" \"$1\" > %s.tmp\nmv %s.tmp %s\n" % (record, record, record))
-    os.chmod(os.path.join(home, "record.sh"), 0o755)
-    with open(os.path.join(home, "data", "applications", "pdfrecorder.desktop"), "w") as f:
-        f.write("[Desktop Entry]\nType=Application\nName=pdf recorder\nExec=%s/record.sh %%f\n" % home)
-    with open(os.path.join(home, "config", "mimeapps.list"), "w") as f:
-        f.write("[Default Applications]\napplication/pdf=pdfrecorder.desktop\n")
-    return home, record
-
-
 def focus_viewer(s):
     w = wait_for(lambda: s.find_window(r"^view - orrindel mail - in \(1/1\)$"), 10, 0.1, "the viewer")
     s.focus(w)
@@ -68,7 +52,7 @@ def focus_viewer(s):
 
 def retrieved_greek_mail_reads_opens_and_is_quoted():
     data = new_data_dir("todaysmail", LAB.ini())
-    home, record = xdg_home(data)
+    home, record = recording_desktop(data, "application/pdf")
     path = os.path.join(LAB.maildir, "new", "1700000000.1.greek")
     with open(path, "wb") as f:
         f.write(todays_message())

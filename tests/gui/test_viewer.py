@@ -11,7 +11,7 @@ import subprocess
 import time
 
 from omailgui import (LIST_ROW0_Y, LIST_ROW_H, SOURCE_DIR, SUBJECT_X, Session, check, colour_of_setting,
-                      make_folder, new_data_dir, read_records, remove, run, store_path, wait_for)
+                      make_folder, new_data_dir, read_records, recording_desktop, remove, run, store_path, wait_for)
 
 VIEW = r"^view - orrindel mail - in "
 READ_COLOUR = colour_of_setting(255)
@@ -157,17 +157,7 @@ def print_from_viewer_and_toolbar():
 
 def decode_launch_save_and_dialogs():
     data = new_data_dir("launch")
-    home = data + "-xdg"
-    os.makedirs(os.path.join(home, "data", "applications"))
-    os.makedirs(os.path.join(home, "config"))
-    record = os.path.join(home, "record.txt")
-    with open(os.path.join(home, "record.sh"), "w") as f:
-        f.write("#!/bin/sh\nprintf '%%s|%%s' \"$#\" \"$1\" > %s.tmp\nmv %s.tmp %s\n" % (record, record, record))
-    os.chmod(os.path.join(home, "record.sh"), 0o755)
-    with open(os.path.join(home, "data", "applications", "recorder.desktop"), "w") as f:
-        f.write("[Desktop Entry]\nType=Application\nName=recorder\nExec=%s/record.sh %%f\n" % home)
-    with open(os.path.join(home, "config", "mimeapps.list"), "w") as f:
-        f.write("[Default Applications]\napplication/x-shellscript=recorder.desktop\n")
+    home, record = recording_desktop(data, "application/x-shellscript")
     make_folder(data, "in", 2, "U")
     with open(os.path.join(store_path(data, "in"), "N0000001.omb"), "w", newline="") as f:
         f.write("see the attached\r\nbegin 644 my run script.sh\r\n-(R$O8FEN+W-H\"F5X:70@,`H`\r\n`\r\nend\r\n")

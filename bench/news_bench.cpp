@@ -1,9 +1,11 @@
 // Speed of the news side against a real server, as whole runs:
 //
-//   news_bench retrieve HOST:PORT GROUP
+//   news_bench retrieve HOST:PORT GROUP [WINDOW]
 //       subscribes GROUP in a fresh data directory and retrieves every
 //       article's header and body through the whole news machine, filing
-//       each into the group's folder; prints "filed N in MS ms"
+//       each into the group's folder; prints "filed N in MS ms". WINDOW is
+//       the number of articles asked for ahead when the server allows it
+//       (default the program's; 0: one command at a time)
 //   news_bench grouplist HOST:PORT NAME
 //       fetches the full active list through the newsgroup window's
 //       transfer (LIST, DATE, the list filed, sorted and counted), then
@@ -87,7 +89,7 @@ public:
     std::string shownFolder() override { return {}; }
 };
 
-int retrieveOnce(const char* host, const char* group) {
+int retrieveOnce(const char* host, const char* group, int aheadWindow) {
     const std::string dir = freshDirectory("-retrieve");
     std::string name = group;
     torvakit::AddSub("subscr.dat", "SUBSCR.LST", "SUBSCR.IDX", name);
@@ -98,6 +100,7 @@ int retrieveOnce(const char* host, const char* group) {
     window.group = name;
     transfer::Transfers transfers(window, dir);
     transfer::NewsTransfers news(transfers, window);
+    news.news().setAheadWindow(aheadWindow);
     const auto start = Clock::now();
     news.headersAndBodies();
     loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 600000);
@@ -151,8 +154,9 @@ int groupList(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "retrieve") return retrieveOnce(argv[2], argv[3]);
+    if ((argc == 4 || argc == 5) && std::string(argv[1]) == "retrieve")
+        return retrieveOnce(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : transfer::kNewsAheadWindow);
     if (argc == 4 && std::string(argv[1]) == "grouplist") return groupList(argc, argv);
-    std::fprintf(stderr, "usage: news_bench retrieve HOST:PORT GROUP | grouplist HOST:PORT NAME\n");
+    std::fprintf(stderr, "usage: news_bench retrieve HOST:PORT GROUP [WINDOW] | grouplist HOST:PORT NAME\n");
     return 2;
 }

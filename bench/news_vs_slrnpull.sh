@@ -5,12 +5,18 @@
 # HEAD, BODY and NEXT for every article, each filed into the group's folder
 # with its list record and the high-water mark) fetches them into a fresh
 # data directory, and slrnpull fetches them into a fresh spool. ROUNDS
-# rounds, alternating who goes first.
+# rounds, alternating who goes first; medians, spread and the ratio of the
+# medians at the end.
 #
 #   bench/news_vs_slrnpull.sh BUILD_DIR [COUNT] [SIZE] [ROUNDS]
 #
 # BUILD_DIR holds bin/news_bench (configure with -DOMAIL_BUILD_BENCH=ON).
 # Needs root, inn2 (scripts/packages/servers.txt) and slrnpull (bench.txt).
+#
+# RELAY_MS=25 puts tests/gui/relay.py (that many milliseconds each way) in
+# front of the server, and both programs go through it. OURS_WINDOW=N asks
+# for N articles ahead (0: one command at a time, as without pipelining),
+# for a before/after figure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: news_vs_slrnpull.sh BUILD_DIR [COUNT] [SIZE] [ROUNDS]}" && pwd)
@@ -31,27 +37,39 @@ LAB_WITHOUT="pop3 smtp" bash "$labsh" start "$lab" > /dev/null
 # shellcheck disable=SC1091
 . "$lab/lab.env"
 
-awk -v count="$count" -v size="$size" 'BEGIN {
-    line = sprintf("%072d", 0); gsub(/0/, "b", line)
-    for (i = 1; i <= count; i++) {
-        art = "Path: lab-injector!not-for-mail\nFrom: Bench <bench@lab.test>\nNewsgroups: local.big\n"
-        art = art "Subject: benchmark article " i "\nMessage-ID: <bench." i "@lab.test>\n"
-        art = art "Date: Mon, 01 Jan 2024 12:00:00 +0000\n\n"
-        for (n = 0; n < size; n += 73) art = art line "\n"
-        printf "#! rnews %d\n%s", length(art), art
-    }
-}' > "$top/batch"
+articles() {  # GROUP COUNT
+    awk -v group="$1" -v count="$2" -v size="$size" 'BEGIN {
+        line = sprintf("%072d", 0); gsub(/0/, "b", line)
+        for (i = 1; i <= count; i++) {
+            art = "Path: lab-injector!not-for-mail\nFrom: Bench <bench@lab.test>\nNewsgroups: " group "\n"
+            art = art "Subject: benchmark article " i "\nMessage-ID: <" group "." i "@lab.test>\n"
+            art = art "Date: Mon, 01 Jan 2024 12:00:00 +0000\n\n"
+            for (n = 0; n < size; n += 73) art = art line "\n"
+            printf "#! rnews %d\n%s", length(art), art
+        }
+    }'
+}
+articles local.big "$count" > "$top/batch"
 bash "$labsh" rnews "$lab" < "$top/batch"
+
+server_port=$NNTP_PORT
+link="loopback"
+if [ -n "${RELAY_MS:-}" ]; then
+    # The relay ends when its standard input (our end of the pipe) closes.
+    coproc RELAY { exec python3 "$root/tests/gui/relay.py" "$NNTP_PORT" "$RELAY_MS"; }
+    read -r server_port <&"${RELAY[0]}"
+    link="relay of $RELAY_MS ms each way"
+fi
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 run_ours() {
     local t0 t1 out
     t0=$(now_ms)
-    out=$("$bench" retrieve "127.0.0.1:$NNTP_PORT" local.big)
+    out=$("$bench" retrieve "127.0.0.1:$server_port" local.big ${OURS_WINDOW:+"$OURS_WINDOW"})
     t1=$(now_ms)
     echo "omail     $((t1 - t0)) ms   ($out)"
-    ours=$((ours + t1 - t0))
+    ours="$ours $((t1 - t0))"
 }
 
 run_slrnpull() {
@@ -61,18 +79,26 @@ run_slrnpull() {
     # Every article with its body, none expired, nothing posted.
     printf 'default %d 0 0\nlocal.big\n' "$((count * 2))" > "$spool/slrnpull.conf"
     t0=$(now_ms)
-    slrnpull -d "$spool" -h "127.0.0.1:$NNTP_PORT" --no-post > "$top/slrnpull.log" 2>&1 || true
+    slrnpull -d "$spool" -h "127.0.0.1:$server_port" --no-post > "$top/slrnpull.log" 2>&1 || true
     t1=$(now_ms)
     got=$(find "$spool/news/local/big" -type f -name '[0-9]*' 2> /dev/null | wc -l)
     echo "slrnpull  $((t1 - t0)) ms   ($got articles in the spool)"
-    theirs=$((theirs + t1 - t0))
+    [ "$got" -gt 0 ] || tail -5 "$top/slrnpull.log" >&2
+    theirs="$theirs $((t1 - t0))"
 }
 
-ours=0
-theirs=0
-echo "group: local.big, $count articles of about $size bytes on INN 127.0.0.1:$NNTP_PORT"
+# "min median max" of a list of milliseconds.
+spread() { tr ' ' '\n' <<< "$1" | grep . | sort -n | awk '{ v[NR] = $1 } END {
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%d %.0f %d", v[1], m, v[NR] }'; }
+
+ours=""
+theirs=""
+echo "group: local.big, $count articles of about $size bytes on INN 127.0.0.1:$NNTP_PORT ($link)"
 for r in $(seq 1 "$rounds"); do
     if [ $((r % 2)) -eq 1 ]; then run_ours; run_slrnpull; else run_slrnpull; run_ours; fi
 done
-awk -v a="$ours" -v b="$theirs" -v n="$rounds" \
-    'BEGIN { printf "mean: omail %.0f ms, slrnpull %.0f ms, omail/slrnpull %.2f\n", a / n, b / n, a / b }'
+read -r omin omed omax <<< "$(spread "$ours")"
+read -r smin smed smax <<< "$(spread "$theirs")"
+echo "omail:    median $omed ms (min $omin, max $omax) over $rounds rounds"
+echo "slrnpull: median $smed ms (min $smin, max $smax)"
+awk -v a="$omed" -v b="$smed" 'BEGIN { printf "slrnpull/omail (medians) %.1f; omail/slrnpull %.3f\n", b / a, a / b }'

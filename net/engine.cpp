@@ -363,12 +363,19 @@ void readSocket() {
 
 }  // namespace
 
+void peerClosed();
+
 void resumeReceive() {
     Connection& c = conn();
     processReceived();
     if (c.state != State::Connected || c.held) return;
-    if (c.ssl) return tlsResume();
-    readSocket();
+    if (c.ssl) {
+        tlsResume();
+        if (c.state != State::Connected || c.held) return;
+    } else if (!c.closePending) {
+        return readSocket();
+    }
+    if (c.closePending) peerClosed();
 }
 
 namespace {
@@ -456,6 +463,7 @@ void connectEvent(intptr_t lParam) {
     c.midLine = c.droppingLine = c.streamingData = false;
     c.aheadStep = kStepReady;
     c.held = false;
+    c.closePending = false;
     c.step = kStepGreeting;
     c.state = State::Connected;
     touch();
@@ -465,22 +473,36 @@ void connectEvent(intptr_t lParam) {
     }
 }
 
+}  // namespace
+
+void peerClosed() {
+    Connection& c = conn();
+    bool refused = c.refused;
+    bool handshaking = c.handshaking;
+    AbortConnection();
+    if (handshaking)
+        postStatus(1, formatText(errorKind(c.protocol), "tls handshake failed (connexion closed)"));
+    else if (!refused)
+        postStatus(1, kConnexionClosed);
+}
+
+namespace {
+
 void connectedEvent(intptr_t lParam) {
     Connection& c = conn();
     if (platform::WSAGETSELECTERROR(lParam) != 0) return closeWithError(kAsyncError);
     switch (platform::WSAGETSELECTEVENT(lParam)) {
     case platform::FD_READ: readSocket(); break;
     case platform::FD_WRITE: writeReadyEvent(); break;
-    case platform::FD_CLOSE: {
-        bool refused = c.refused;
-        bool handshaking = c.handshaking;
-        AbortConnection();
-        if (handshaking)
-            postStatus(1, formatText(errorKind(c.protocol), "tls handshake failed (connexion closed)"));
-        else if (!refused)
-            postStatus(1, kConnexionClosed);
+    case platform::FD_CLOSE:
+        // Complete replies behind a held one were sent before the close:
+        // the caller gets them, and the close once they are used up.
+        if (c.held) {
+            c.closePending = true;
+            break;
+        }
+        peerClosed();
         break;
-    }
     default: break;
     }
 }

@@ -157,6 +157,9 @@ struct Connection {
     int32_t aheadSent = 0;
     int32_t aheadNext = 0;
     bool held = false;
+    // The server closed while replies it sent before were held for the
+    // caller: they are handed over first, then the close is reported.
+    bool closePending = false;
 
     // A server that stops answering is given up after this long.
     uint32_t replyTimeoutMs = kDefaultReplyTimeoutMs;

@@ -152,6 +152,29 @@ int GetBody(uint32_t completionMessage, std::string_view bodyFile, int32_t artic
 int PostItem(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
              std::string_view signatureFile);
 
+// NNTP pipelining (RFC 3977, section 3.5): a server of version 2 or later
+// takes commands sent before the replies to the ones before them. A server
+// that is not asked, or does not say so, gets the commands above one at a
+// time.
+//
+// CAPABILITIES: completion wParam 0 "capabilities listed", with pipelining
+// 1 when the server speaks version 2 or later, else 0 (also for a server
+// that does not know the command); the connection stays up either way.
+int QueryNewsPipelining(uint32_t completionMessage, int32_t& pipelining);
+// GetHeader of article (a number, not -1), with HEAD of the numbers after it
+// up to last sent ahead, at most window numbers in flight; withBodies puts
+// BODY n behind each HEAD n. Only article's HEAD reply is read into the file
+// and completed as GetHeader does ("header retrieved", or wParam 1 "header
+// not available [423]" for a number the group lacks); the replies behind it
+// stay unread until the next call, which must ask for the reply that comes
+// next: GetBodyAhead(article) when withBodies (also after a refused header),
+// else GetHeaderAhead(article + 1). Another command while replies are owed
+// is refused as busy.
+int GetHeaderAhead(uint32_t completionMessage, std::string_view headerFile, int32_t article, int32_t last,
+                   int window, bool withBodies, int32_t& articleNumber);
+// The BODY reply of article sent ahead by GetHeaderAhead, as GetBody reads it.
+int GetBodyAhead(uint32_t completionMessage, std::string_view bodyFile, int32_t article);
+
 // SMTP ----------------------------------------------------------------------
 
 // Sends one outbox item to every To and Cc address of its header file.

@@ -3,7 +3,9 @@
 
 #include "store/torvakit.h"
 
+#include <algorithm>
 #include <cctype>
+#include <deque>
 
 namespace netwire {
 
@@ -55,6 +57,23 @@ constexpr size_t kBodyOverhead = 7;   // "BODY " and CR LF
 
 std::string g_dateFile;
 
+// Replies owed to HEAD and BODY commands sent ahead, in the order the server
+// will give them. Only meaningful while conn().aheadStep is kStepHead: the
+// engine resets that on every new connection and every close, which makes a
+// list left from a broken connection stale.
+struct Owed {
+    int step;
+    int32_t number;
+};
+std::deque<Owed> g_owed;
+bool g_aheadBodies = false;
+int32_t* g_capabilitySlot = nullptr;
+
+constexpr const char* kCapabilitiesListed = "capabilities listed";
+constexpr int kReplyCapabilities = 101;
+constexpr int kPipeliningVersion = 2;  // the first version that must take pipelined commands
+constexpr int kMaxAheadWindow = 256;   // articles: keeps a window's commands well inside the send queue
+
 int32_t g_listCount = 0;
 
 std::string_view view(const Line& line) { return {line.text, static_cast<size_t>(line.length)}; }
@@ -71,8 +90,23 @@ void closeWith(const char* format, const Line& line) {
     closeWithError(formatText(TextKind::NntpError, format, code(line)));
 }
 
+// The command being answered is done. While commands were sent ahead, the
+// replies behind this one wait for the caller's next call, so the transfer
+// files are the caller's in between.
+void replyComplete() {
+    Connection& c = conn();
+    c.step = kStepReady;
+    if (c.aheadStep != kStepHead) {
+        g_owed.clear();
+        return;
+    }
+    if (!g_owed.empty()) g_owed.pop_front();
+    c.held = !g_owed.empty();
+    if (!c.held) c.aheadStep = kStepReady;
+}
+
 void finish(int wParam, const char* text) {
-    conn().step = kStepReady;
+    replyComplete();
     postCompletion(wParam, text);
 }
 
@@ -208,6 +242,34 @@ void nextReply(const Line& line) {
     finish(0, kNextDone);
 }
 
+// CAPABILITIES: "101", capability lines, ".". A server of version 2 or
+// later must accept commands sent before the replies to the ones before
+// them; anything else (an older server that does not know the command
+// among them) is asked one command at a time.
+void capabilitiesLine(const Line& line) {
+    Connection& c = conn();
+    if (c.replyLines == 0) {
+        if (code(line) != kReplyCapabilities) finish(0, kCapabilitiesListed);
+        return;
+    }
+    std::string_view text(line.text, static_cast<size_t>(line.length - 2));
+    if (torvakit::linestatus(view(line)) == 2) return finish(0, kCapabilitiesListed);
+    size_t space = text.find_first_of(" \t");
+    if (space == std::string_view::npos || !torvakit::stringcompare(text.substr(0, space), "VERSION")) return;
+    // "VERSION 2 3": every version the server speaks.
+    for (size_t at = space; at < text.size();) {
+        while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+        int version = 0;
+        bool digits = false;
+        for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+            digits = true;
+            version = std::min(version * 10 + (text[at] - '0'), 1000);
+        }
+        if (digits && version >= kPipeliningVersion && g_capabilitySlot) *g_capabilitySlot = 1;
+        while (at < text.size() && text[at] != ' ' && text[at] != '\t') ++at;
+    }
+}
+
 void postReply(const Line& line) {
     Connection& c = conn();
     if (code(line) != kReplySendArticle) return finishWithCode(1, "posting failed [%d]", line);
@@ -265,8 +327,11 @@ void nntpTlsEstablished() { afterGreeting(); }
 
 void nntpLine(const Line& line) {
     Connection& c = conn();
+    // CAPABILITIES must be answered before any login; a server that wants
+    // one even for that is simply not asked to pipeline.
     bool command = c.step != kStepGreeting && c.step != kStepStartTls && c.step != kStepAuthUser &&
-                   c.step != kStepAuthInfoPass && c.step != kStepReady && c.step != kStepArticleSent;
+                   c.step != kStepAuthInfoPass && c.step != kStepReady && c.step != kStepArticleSent &&
+                   c.step != kStepCapa;
     // A server that wants a login first says so to any command; the user
     // is told rather than left with the command's own failure text.
     if (command && c.replyLines == 0 && code(line) == kReplyAuthWanted)
@@ -302,6 +367,7 @@ void nntpLine(const Line& line) {
     case kStepNext: return nextReply(line);
     case kStepPost: return postReply(line);
     case kStepArticleSent: return articleSentReply(line);
+    case kStepCapa: return capabilitiesLine(line);
     default: return;
     }
 }
@@ -411,6 +477,102 @@ int PostItem(uint32_t completionMessage, std::string_view headerFile, std::strin
     beginCommand(completionMessage, kStepPost,
                  formatText(TextKind::NntpProgress, "posting article %s", item.messageId.c_str()));
     queueText("POST\r\n");
+    return 0;
+}
+
+int QueryNewsPipelining(uint32_t completionMessage, int32_t& pipelining) {
+    pipelining = 0;
+    if (!guard("not connected (QueryNewsPipelining)", "dll busy (QueryNewsPipelining)")) return 0;
+    g_capabilitySlot = &pipelining;
+    beginCommand(completionMessage, kStepCapa, "asking for capabilities...");
+    queueText("CAPABILITIES\r\n");
+    return 0;
+}
+
+namespace {
+
+// The guard of a pipelined command: replies held for the caller are no busy
+// engine; the call must be for the reply that comes next.
+bool guardAhead(int step, int32_t article, const char* notConnected, const char* busy) {
+    Connection& c = conn();
+    if (c.aheadStep != kStepHead) g_owed.clear();
+    const char* text = nullptr;
+    if (c.state != State::Connected)
+        text = notConnected;
+    else if (c.step != kStepReady || article < 0 ||
+             (!g_owed.empty() && (g_owed.front().step != step || g_owed.front().number != article)) ||
+             (g_owed.empty() && step != kStepHead))
+        text = busy;
+    if (text) closeWithError(text);
+    return !text;
+}
+
+// Sends HEAD (and BODY) for the numbers after those already sent, up to
+// min(last, article + window - 1), in one write. The window is topped up
+// once half of it has been answered, so a long run is not a packet per
+// article. False when the queue would not take them (the connection is
+// closed with busy).
+bool sendArticlesAhead(int32_t article, int32_t last, int window, const char* busy) {
+    Connection& c = conn();
+    window = std::clamp(window, 1, kMaxAheadWindow);
+    const int64_t until = std::max<int64_t>(article, std::min<int64_t>(last, int64_t{article} + window - 1));
+    if (!g_owed.empty() && c.aheadSent - int64_t{article} + 1 > window / 2) return true;
+    c.holdFlush = true;
+    bool queued = true;
+    for (int64_t n = int64_t{c.aheadSent} + 1; n <= until && queued; ++n) {
+        char line[2 * kCommandSize];
+        const unsigned number = static_cast<unsigned>(n);
+        int length = g_aheadBodies ? std::snprintf(line, sizeof line, "HEAD %u\r\nBODY %u\r\n", number, number)
+                                   : std::snprintf(line, sizeof line, "HEAD %u\r\n", number);
+        queued = queueText(std::string_view(line, static_cast<size_t>(length))) == 0;
+        if (!queued) break;
+        g_owed.push_back({kStepHead, static_cast<int32_t>(n)});
+        if (g_aheadBodies) g_owed.push_back({kStepBody, static_cast<int32_t>(n)});
+        c.aheadSent = static_cast<int32_t>(n);
+    }
+    c.holdFlush = false;
+    if (!queued && g_owed.empty()) {
+        closeWithError(busy);
+        return false;
+    }
+    flushQueue();
+    return c.state == State::Connected;
+}
+
+}  // namespace
+
+int GetHeaderAhead(uint32_t completionMessage, std::string_view headerFile, int32_t article, int32_t last,
+                   int window, bool withBodies, int32_t& articleNumber) {
+    constexpr const char* kBusy = "dll busy (GetHeaderAhead)";
+    articleNumber = -1;
+    if (!guardAhead(kStepHead, article, "not connected (GetHeaderAhead)", kBusy)) return 0;
+    Connection& c = conn();
+    if (g_owed.empty()) {
+        c.aheadStep = kStepHead;
+        c.aheadSent = article - 1;
+        g_aheadBodies = withBodies;
+    } else if (g_aheadBodies != withBodies) {
+        closeWithError(kBusy);
+        return 0;
+    }
+    if (!sendArticlesAhead(article, last, window, kBusy)) return 0;
+    c.held = false;
+    setTransferFiles(headerFile);
+    c.slots = {&articleNumber, nullptr, nullptr};
+    const uint32_t number = static_cast<uint32_t>(article);
+    beginCommand(completionMessage, kStepHead, formatText(TextKind::NntpProgress, "getting header %u", number));
+    resumeReceive();
+    return 0;
+}
+
+int GetBodyAhead(uint32_t completionMessage, std::string_view bodyFile, int32_t article) {
+    if (!guardAhead(kStepBody, article, "not connected (GetBodyAhead)", "dll busy (GetBodyAhead)")) return 0;
+    Connection& c = conn();
+    c.held = false;
+    setTransferFiles(bodyFile);
+    const uint32_t number = static_cast<uint32_t>(article);
+    beginCommand(completionMessage, kStepBody, formatText(TextKind::NntpProgress, "getting body %u", number));
+    resumeReceive();
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "transfer/connection.h"
 #include "transfer/transfer.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace transfer {
@@ -46,6 +47,8 @@ void NewsRetrieval::start(bool withBodies, bool allGroups) {
     m_total = 0;
     m_step = NewsStep::Connected;
     m_flags.newsRun = true;
+    m_askedPipelining = false;
+    m_pipelining = 0;
     m_posts.runStarts();
     netwire::OpenServer(&t, kSocketMessage, kNewsMessage, kStatusMessage, t.host().settings().nntp, kNntpServerType,
                         nntpOptions(t.host().settings()));
@@ -94,6 +97,9 @@ void NewsRetrieval::onCompletion(uintptr_t wParam) {
         m_step = NewsStep::Filing;
         netwire::GetHeader(kNewsMessage, m_transfers.dataPath(kHeaderTemp), m_mark, m_headerArticle);
         return;
+    case NewsStep::Capabilities: fetchFirst(); return;
+    case NewsStep::AheadHeader: onAheadHeader(wParam == 0); return;
+    case NewsStep::AheadBody: onAheadBody(wParam == 0); return;
     }
 }
 
@@ -130,14 +136,84 @@ void NewsRetrieval::fetchMarked() {
     // mark below it starts there.
     if (m_first != -1 && m_mark < m_first) {
         m_mark = m_first;
-        m_step = NewsStep::Filing;
+        m_firstStep = NewsStep::Filing;
     } else {
         // Without the current article's number (it is gone) the probe still
         // starts no lower than the group's first number, not at 0.
         if (m_first == -1 && m_mark < m_groupFirst) m_mark = m_groupFirst;
-        m_step = NewsStep::Probing;
+        m_firstStep = NewsStep::Probing;
     }
+    // Asked once per connection, and only where more than one article
+    // may come: one article gains nothing from commands sent ahead.
+    if (m_aheadWindow > 0 && !m_askedPipelining && m_last > m_mark) {
+        m_askedPipelining = true;
+        m_step = NewsStep::Capabilities;
+        netwire::QueryNewsPipelining(kNewsMessage, m_pipelining);
+        return;
+    }
+    fetchFirst();
+}
+
+void NewsRetrieval::fetchFirst() {
+    if (m_pipelining == 1 && m_aheadWindow > 0) return fetchAhead(m_mark);
+    m_step = m_firstStep;
     netwire::GetHeader(kNewsMessage, m_transfers.dataPath(kHeaderTemp), m_mark, m_headerArticle);
+}
+
+// Every number from the mark to the group's last is asked for by HEAD (and
+// BODY); a number the group lacks is refused and passed over without
+// moving the mark, just as NEXT would have stepped over it. Never more are
+// in flight than the per-group limit still wants, so the group ends with
+// no reply owed.
+void NewsRetrieval::fetchAhead(int32_t article) {
+    m_mark = article;
+    m_step = NewsStep::AheadHeader;
+    const int wanted = m_transfers.host().settings().hlimit - m_groupFiled;
+    const int window = std::max(1, std::min(m_aheadWindow, wanted));
+    netwire::GetHeaderAhead(kNewsMessage, m_transfers.dataPath(kHeaderTemp), article, m_last, window, m_withBodies,
+                            m_headerArticle);
+}
+
+void NewsRetrieval::onAheadHeader(bool fetched) {
+    m_headerFiled = false;
+    if (fetched) {
+        if (!fileHead(m_bodyPath)) {
+            m_transfers.cancel(false);
+            m_transfers.host().information(std::string(kCannotFileArticle));
+            return;
+        }
+        ++m_total;
+        ++m_groupFiled;
+        m_headerFiled = true;
+        writeMark(static_cast<uint32_t>(m_mark) + 1);
+    } else {
+        platform::deleteFile(m_transfers.dataPath(kHeaderTemp));
+    }
+    if (m_withBodies) {
+        // The body's reply is owed even for a missing article.
+        m_step = NewsStep::AheadBody;
+        netwire::GetBodyAhead(kNewsMessage, m_transfers.dataPath(kBodyTemp), m_mark);
+        return;
+    }
+    afterAheadArticle();
+}
+
+void NewsRetrieval::onAheadBody(bool fetched) {
+    const std::string body = m_transfers.dataPath(kBodyTemp);
+    if (fetched && m_headerFiled) {
+        if (moveToFreeName(body, m_bodyPath))
+            torvakit::UpdatePrevStatus(m_folder + std::string(kListName), kUnreadStatus);
+    } else if (fetched) {
+        platform::deleteFile(body);  // the body of a header the server refused
+    }
+    afterAheadArticle();
+}
+
+void NewsRetrieval::afterAheadArticle() {
+    // The limit counts filed articles only, as it does one at a time.
+    if (m_headerFiled && m_groupFiled >= m_transfers.host().settings().hlimit) return endGroup(false);
+    if (m_mark >= m_last) return endGroup(m_groupFiled == 0);
+    fetchAhead(m_mark + 1);
 }
 
 void NewsRetrieval::fileHeader(bool fetched) {

@@ -95,7 +95,15 @@ enum class NewsStep {
     Filing,        // a header fetched (or refused): file it
     BodyDone,      // the filed header's body fetched (or refused)
     NextDone,      // NEXT answered
+    Capabilities,  // whether the server takes commands sent ahead
+    AheadHeader,   // a HEAD sent ahead answered: file it (or pass a missing number over)
+    AheadBody,     // the BODY sent behind it answered
 };
+
+// Articles asked for ahead of the one being filed when the server takes
+// pipelined commands: enough to keep a long round trip busy, few enough
+// that a failure leaves little unread.
+inline constexpr int kNewsAheadWindow = 64;
 
 class NewsRetrieval {
 public:
@@ -112,11 +120,19 @@ public:
     // A message this machine posted to itself (lParam 0) that belongs to a
     // run which has ended since: it must not drive the next run.
     bool staleOwnMessage(intptr_t lParam) { return m_posts.stale(lParam); }
+    // Articles asked for ahead when the server allows it; 0 never asks the
+    // server and fetches one command at a time.
+    void setAheadWindow(int articles) { m_aheadWindow = articles; }
 
 private:
     void openGroup();
     void onGroupOpen();
     void fetchMarked();
+    void fetchFirst();
+    void fetchAhead(int32_t article);
+    void onAheadHeader(bool fetched);
+    void onAheadBody(bool fetched);
+    void afterAheadArticle();
     void fileHeader(bool fetched);
     void afterArticle();
     void endGroup(bool nothingNew);
@@ -144,6 +160,11 @@ private:
     int32_t m_headerArticle = -1;
     int32_t m_groupFiled = 0;
     int32_t m_total = 0;
+    NewsStep m_firstStep = NewsStep::Probing;  // how the one-at-a-time fetch begins
+    int m_aheadWindow = kNewsAheadWindow;
+    bool m_askedPipelining = false;            // once per connection
+    int32_t m_pipelining = 0;                  // 1: HEAD and BODY are sent ahead
+    bool m_headerFiled = false;                // the article asked ahead was filed
 };
 
 enum class BodyStep {

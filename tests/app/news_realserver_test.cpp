@@ -19,7 +19,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -429,6 +431,66 @@ TEST_F(RealNewsTest, CancelAndALostServerLeaveTheMarkAfterTheLastFiledArticle) {
     ASSERT_GE(filed.size(), before + 10);
     for (size_t i = 0; i < filed.size(); ++i) EXPECT_EQ(filed[i], int(i + 1));  // none twice, none lost
     EXPECT_EQ(mark(group), filed.size() + 1);
+}
+
+// The folder's files (list records, headers, bodies, count) with the data
+// directory's path taken out of the records.
+std::map<std::string, std::string> folderFiles(const std::string& folder, const std::string& dataDir) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        const std::string name = e.path().filename().string();
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".idx") continue;  // made by displaying
+        std::string text = readFile(e.path().string());
+        for (size_t at; (at = text.find(dataDir)) != std::string::npos;) text.replace(at, dataDir.size(), "DATA");
+        files[name] = text;
+    }
+    return files;
+}
+
+TEST_F(RealNewsTest, ArticlesAskedForAheadAreFiledAsOneAtATimeMessageForMessage) {
+    // Holes at the start, in the middle and at the top of the group.
+    const std::string group = subscribed("same", 45);
+    for (int n : {1, 7, 8, 30, 45}) lab().cancel(NntpLab::messageId(group, n));
+    window.general.hlimit = 25;
+    news.news().setAheadWindow(0);
+
+    const std::string piped = dir.path() + "/piped";
+    ASSERT_TRUE(platform::createDirectory(piped));
+    // Subscribed from inside its own data directory, where the store
+    // makes the group's folder.
+    std::string lowered = group;
+    ASSERT_TRUE(platform::changeDirectory(piped));
+    EXPECT_EQ(torvakit::AddSub("subscr.dat", "SUBSCR.LST", "SUBSCR.IDX", lowered), 0);
+    ASSERT_TRUE(platform::changeDirectory(dir.path()));
+    Window other;
+    other.general = window.general;
+    other.groups = window.groups;
+    other.group = 0;
+    transfer::Transfers otherTransfers{other, piped};
+    transfer::NewsTransfers otherNews{otherTransfers, other};
+    show(0);
+    auto pipedMark = [&] {
+        uint32_t n = 0;
+        torvakit::getarticlen(group, piped + "/subscr.dat", n);
+        return n;
+    };
+    // Two runs each: the limit stops the first; the second goes on from the mark.
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        news.headersAndBodies();
+        ASSERT_TRUE(runToEnd());
+        otherNews.headersAndBodies();
+        ASSERT_TRUE(loop.runUntil([&] { return otherTransfers.transferState == transfer::kIdle; }, 60000));
+        EXPECT_EQ(other.boxes, window.boxes);
+        EXPECT_EQ(pipedMark(), mark(group));
+        EXPECT_EQ(folderFiles(transfer::newsgroupFolder(otherTransfers, group), piped),
+                  folderFiles(folder(group), dir.path()));
+    }
+    EXPECT_EQ(window.boxes, (std::vector<std::string>{"25 new articles retrieved", "15 new articles retrieved"}));
+    EXPECT_EQ(mark(group), 45u);
+    EXPECT_GT(countStatus("querying for next header..."), 0);
+    EXPECT_EQ(std::count(other.statuses.begin(), other.statuses.end(), "querying for next header..."), 0);
+    EXPECT_EQ(std::count(other.statuses.begin(), other.statuses.end(), "getting body 44"), 1);
 }
 
 }  // namespace

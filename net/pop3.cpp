@@ -291,6 +291,28 @@ int DeleteMailItemAhead(uint32_t completionMessage, int32_t number, int32_t last
     return 0;
 }
 
+int GetMailItemsAhead(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
+                      std::span<const int32_t> numbers, int window) {
+    constexpr const char* kBusy = "dll busy (GetMailItemsAhead)";
+    if (!guardAhead("not connected (GetMailItemsAhead)", kBusy)) return 0;
+    if (!sendAheadList(kStepRetr, "RETR", numbers, window, kBusy)) return 0;
+    setTransferFiles(headerFile, bodyFile);
+    beginCommand(completionMessage, kStepRetr,
+                 formatText(TextKind::Pop3Progress, "retrieving mail item %d", numbers.front()));
+    resumeReceive();
+    return 0;
+}
+
+int DeleteMailItemsAhead(uint32_t completionMessage, std::span<const int32_t> numbers, int window) {
+    constexpr const char* kBusy = "dll busy (DeleteMailItemsAhead)";
+    if (!guardAhead("not connected (DeleteMailItemsAhead)", kBusy)) return 0;
+    if (!sendAheadList(kStepDele, "DELE", numbers, window, kBusy)) return 0;
+    beginCommand(completionMessage, kStepDele,
+                 formatText(TextKind::Pop3Progress, "deleting mail item %d", numbers.front()));
+    resumeReceive();
+    return 0;
+}
+
 int DeleteMailItem(uint32_t completionMessage, int32_t number) {
     if (!guard("not connected (DeleteMailItem)", "dll busy (DeleteMailItem)")) return 0;
     beginCommand(completionMessage, kStepDele, formatText(TextKind::Pop3Progress, "deleting mail item %d", number));

@@ -57,13 +57,18 @@ public:
     bool up() const { return m_up; }
     std::string env(const std::string& key) const { return m_env.at(key); }
     std::string caFile() const { return m_ca->caFile(); }
-    // Adds messages first..last (Message-ID <N@tls.test>) to the mailbox.
+    // Adds messages first..last (Message-ID <N@tls.test>) to the mailbox:
+    // written in tmp/ and moved to new/ when complete, as a delivery does,
+    // since the session of the last run may still be scanning new/.
     void add(int first, int last) const {
+        const fs::path maildir = env("POP3_MAILDIR");
         for (int n = first; n <= last; ++n) {
-            const fs::path file = fs::path(env("POP3_MAILDIR")) / "new" / ("1700000000." + std::to_string(n) + ".lab");
+            const std::string name = "1700000000." + std::to_string(n) + ".lab";
+            const fs::path file = maildir / "tmp" / name;
             std::ofstream(file, std::ios::binary) << "From: a@lab.test\nSubject: m" << n << "\nMessage-ID: <" << n
                                                   << "@tls.test>\n\nbody " << n << "\n";
             if (::chown(file.c_str(), kMailUid, kMailUid) != 0) ADD_FAILURE() << "chown " << file;
+            fs::rename(file, maildir / "new" / name);
         }
     }
     int waiting() const {

@@ -134,7 +134,11 @@ void retrStatus(const Line& line) {
     Connection& c = conn();
     if (!positive(line)) return closeWithError(kCannotRetrieve);
     // A body file left from an earlier message must not pass for this one's.
+    // The header file is made anew too: ext4 writes a file that was cut to
+    // nothing and written again out to the disk when it is closed, which
+    // waits on the journal under load.
     platform::deleteFile(c.files[1]);
+    platform::deleteFile(c.files[0]);
     if (!openForWrite(0) || !writeData(line.raw, line.rawLength, true)) return failRetrieval(kCannotWriteHeader);
     c.nextFile = 1;
     c.streamingData = true;

@@ -190,6 +190,8 @@ int retrieveOnce(const char* host, const char* user, const char* password) {
     bench.general.pop = host;
     bench.general.user = user;
     bench.general.pass = password;
+    // OMAIL_BENCH_UIDL=1: with unique ids, as users who keep mail on the server.
+    if (const char* uidl = std::getenv("OMAIL_BENCH_UIDL"); uidl && *uidl == '1') bench.general.uidl = 1;
     transfer::Transfers transfers(bench, dir);
     auto start = std::chrono::steady_clock::now();
     transfers.retrieveMail();

@@ -11,7 +11,9 @@
 //   net_bench --nntp HOST:PORT GROUP       HEAD and BODY of every article of
 //                                          the group; prints articles/s
 // OMAIL_BENCH_SECURITY=tls or starttls runs the POP3 retrieval over TLS,
-// OMAIL_BENCH_CA naming a PEM file of an authority to trust for it.
+// OMAIL_BENCH_CA naming a PEM file of an authority to trust for it;
+// OMAIL_BENCH_PIPELINING=1 sends RETR and DELE ahead when the server allows
+// it (otherwise one command at a time).
 #include "net/netwire.h"
 #include "platform/pollloop.h"
 
@@ -66,11 +68,14 @@ long peakRssKb() {
 
 // Logs on, retrieves every message into head.tmp/body.tmp, deletes them all
 // and quits. Returns the number of messages, or -1 on an error.
+// With `pipelined`, CAPA after the logon and, when the server announces
+// PIPELINING, RETR and DELE sent ahead in the windows the program uses.
 int retrieveAll(platform::PollLoop& loop, Driver& d, const std::string& host, const std::string& user,
-                const std::string& pass, bool remove) {
+                const std::string& pass, bool remove, bool pipelined = false) {
     int32_t count = 0;
     int32_t next = 0;
-    enum { Connecting, LoggingOn, Retrieving, Deleting, Done } stage = Connecting;
+    int32_t ahead = 0;
+    enum { Connecting, LoggingOn, Capabilities, Retrieving, Deleting, Done } stage = Connecting;
     d.ready = false;
     d.error.clear();
     d.onDone = [&](uintptr_t wParam, intptr_t) {
@@ -81,12 +86,21 @@ int retrieveAll(platform::PollLoop& loop, Driver& d, const std::string& host, co
             netwire::OpenMailBox(kDoneMsg, user, pass, count);
             return;
         case LoggingOn:
+            if (pipelined && count > 1) {
+                stage = Capabilities;
+                netwire::QueryPipelining(kDoneMsg, ahead);
+                return;
+            }
+            [[fallthrough]];
+        case Capabilities:
             stage = Retrieving;
             next = 0;
             [[fallthrough]];
         case Retrieving:
             if (next < count) {
-                netwire::GetMailItem(kDoneMsg, "head.tmp", "body.tmp", ++next);
+                ++next;
+                if (ahead == 1) netwire::GetMailItemAhead(kDoneMsg, "head.tmp", "body.tmp", next, count, 32);
+                else netwire::GetMailItem(kDoneMsg, "head.tmp", "body.tmp", next);
                 return;
             }
             stage = remove ? Deleting : Done;
@@ -94,7 +108,9 @@ int retrieveAll(platform::PollLoop& loop, Driver& d, const std::string& host, co
             [[fallthrough]];
         case Deleting:
             if (stage == Deleting && next < count) {
-                netwire::DeleteMailItem(kDoneMsg, ++next);
+                ++next;
+                if (ahead == 1) netwire::DeleteMailItemAhead(kDoneMsg, next, count, 128);
+                else netwire::DeleteMailItem(kDoneMsg, next);
                 return;
             }
             [[fallthrough]];
@@ -163,7 +179,8 @@ int wholeProcess(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     if (mode == "--pop3" && argc >= 5) {
         bool keep = argc >= 6 && std::string(argv[5]) == "--keep";
-        int n = retrieveAll(loop, d, argv[2], argv[3], argv[4], !keep);
+        const char* pipelining = std::getenv("OMAIL_BENCH_PIPELINING");
+        int n = retrieveAll(loop, d, argv[2], argv[3], argv[4], !keep, pipelining && *pipelining == '1');
         double s = seconds(start);
         if (n < 0) return std::fprintf(stderr, "error: %s\n", d.error.c_str()), 1;
         std::printf("pop3 messages=%d seconds=%.3f messages_per_second=%.1f peak_rss_kb=%ld\n", n, s,

@@ -2,7 +2,9 @@
 # Retrieval of COUNT messages of SIZE bytes over TLS from a real POP3 server
 # (dovecot, TLS from the first byte) on loopback: the engine beside
 # `fetchmail --ssl` on the same mailbox in the same run, and each of them
-# again without TLS on the same server, so the cost of TLS shows. Both check
+# again without TLS on the same server, so the cost of TLS shows; the engine
+# runs over TLS twice, one command at a time and with RETR and DELE sent
+# ahead (PIPELINING, as the program retrieves from dovecot). Both check
 # the server's certificate (an authority the script makes with openssl).
 # Every round fills the mailbox anew before each of the four runs; the
 # report gives every run, the medians, the engine/fetchmail ratio of the
@@ -76,9 +78,9 @@ rc() {  # fetchmail run control for port $1, TLS options $2
     chmod 600 "$top/fetchmailrc"
 }
 
-engine() {  # security port
+engine() {  # security port [pipelining]
     local out
-    out=$(cd "$WORK" && OMAIL_BENCH_SECURITY=$1 OMAIL_BENCH_CA=$top/ca/ca.pem \
+    out=$(cd "$WORK" && OMAIL_BENCH_SECURITY=$1 OMAIL_BENCH_CA=$top/ca/ca.pem OMAIL_BENCH_PIPELINING=${3:-0} \
           "$NETBENCH" --pop3 "localhost:$2" "$POP3_USER" "$POP3_PASS")
     settled || { echo "engine left $(remaining) messages: $out" >&2; exit 1; }
     echo "$out" | sed 's/.*seconds=\([0-9.]*\).*/\1/'
@@ -96,13 +98,15 @@ fetch() {  # port options
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
 
-tls_engine=(); tls_fetchmail=(); plain_engine=(); plain_fetchmail=()
+tls_engine=(); tls_pipelined=(); tls_fetchmail=(); plain_engine=(); plain_fetchmail=()
 for round in $(seq 1 "$ROUNDS"); do
     fill; tls_engine+=("$(engine tls "$POP3S_PORT")")
+    fill; tls_pipelined+=("$(engine tls "$POP3S_PORT" 1)")
     fill; tls_fetchmail+=("$(fetch "$POP3S_PORT" "ssl sslcertck sslcertfile \"$top/ca/ca.pem\"")")
     fill; plain_engine+=("$(engine none "$POP3_PORT")")
     fill; plain_fetchmail+=("$(fetch "$POP3_PORT" 'sslproto ""')")
-    echo "round $round: TLS engine ${tls_engine[-1]} s, fetchmail --ssl ${tls_fetchmail[-1]} s;" \
+    echo "round $round: TLS engine ${tls_engine[-1]} s (pipelined ${tls_pipelined[-1]} s)," \
+         "fetchmail --ssl ${tls_fetchmail[-1]} s;" \
          "plain engine ${plain_engine[-1]} s, fetchmail ${plain_fetchmail[-1]} s"
 done
 
@@ -115,10 +119,12 @@ report() {  # label values...
     echo "$med"
 }
 te=$(report "engine over TLS" "${tls_engine[@]}")
+tp=$(report "engine, TLS, pipelined" "${tls_pipelined[@]}")
 tf=$(report "fetchmail --ssl" "${tls_fetchmail[@]}")
 pe=$(report "engine, no TLS" "${plain_engine[@]}")
 pf=$(report "fetchmail, no TLS" "${plain_fetchmail[@]}")
-awk -v te="$te" -v tf="$tf" -v pe="$pe" -v pf="$pf" 'BEGIN {
-    printf "engine/fetchmail over TLS: %.2f (below 1: the engine is faster)\n", te / tf
+awk -v te="$te" -v tp="$tp" -v tf="$tf" -v pe="$pe" -v pf="$pf" 'BEGIN {
+    printf "engine/fetchmail over TLS: %.2f one command at a time, %.2f pipelined (below 1: the engine is faster)\n",
+           te / tf, tp / tf
     printf "cost of TLS: engine +%.0f%% (%.3f s), fetchmail +%.0f%% (%.3f s)\n",
            (te / pe - 1) * 100, te - pe, (tf / pf - 1) * 100, tf - pf }'

@@ -304,9 +304,14 @@ void processReceived() {
     if (c.state == State::Connected && !c.held && c.receiveCount == kReceiveSize) handleFullBuffer();
 }
 
-bool sendAhead(int step, const char* verb, int32_t number, int32_t last, int window, const char* busy) {
+namespace {
+
+// Starts or continues a batch for the command of number: false (connection
+// closed with busy) when replies of another command, or of another number,
+// are owed.
+bool continueBatch(int step, int32_t number, const char* busy) {
     Connection& c = conn();
-    if (c.aheadStep != kStepReady && c.aheadSent >= c.aheadNext) {
+    if (c.aheadStep != kStepReady && c.owedCount > 0) {
         // Replies are owed: only the next one of the same command may be read.
         if (c.aheadStep != step || number != c.aheadNext) {
             closeWithError(busy);
@@ -315,28 +320,69 @@ bool sendAhead(int step, const char* verb, int32_t number, int32_t last, int win
     } else {
         c.aheadStep = step;
         c.aheadSent = number - 1;
+        c.owedFirst = c.owedCount = 0;
     }
     c.aheadNext = number;
     c.held = false;
-    const int64_t until = std::min<int64_t>(last, static_cast<int64_t>(number) + std::max(window, 1) - 1);
-    // One write for the whole window, not a packet per command.
+    return true;
+}
+
+// Queues "VERB N" for each number that next(after) gives after the highest
+// one sent, while fewer than window replies are owed; one write for all of
+// them, not a packet per command.
+template <class Next>
+bool sendBatch(const char* verb, int window, Next next) {
+    Connection& c = conn();
+    window = std::clamp(window, 1, kMaxAhead);
     c.holdFlush = true;
-    for (int64_t n = std::max<int64_t>(c.aheadSent + 1, number); n <= until; ++n) {
-        queueCommand("%s %lld\r\n", verb, static_cast<long long>(n));
-        c.aheadSent = static_cast<int32_t>(n);
+    for (int32_t n = next(c.aheadSent); n > c.aheadSent && c.owedCount < window; n = next(n)) {
+        char line[32];
+        const int length = std::snprintf(line, sizeof line, "%s %d\r\n", verb, n);
+        if (length <= 0 || length >= static_cast<int>(sizeof line)) break;
+        // A full queue holds the rest back for the next call.
+        if (queueText(std::string_view(line, static_cast<size_t>(length))) != 0) break;
+        c.owed[static_cast<size_t>((c.owedFirst + c.owedCount) % kMaxAhead)] = n;
+        ++c.owedCount;
+        c.aheadSent = n;
     }
     c.holdFlush = false;
     flushQueue();
     return c.state == State::Connected;
 }
 
+}  // namespace
+
+bool sendAhead(int step, const char* verb, int32_t number, int32_t last, int window, const char* busy) {
+    if (!continueBatch(step, number, busy)) return false;
+    return sendBatch(verb, window, [number, last](int32_t after) -> int32_t {
+        const int32_t n = std::max(after, number - 1);
+        return n < last ? n + 1 : 0;
+    });
+}
+
+bool sendAheadList(int step, const char* verb, std::span<const int32_t> numbers, int window, const char* busy) {
+    if (numbers.empty()) {
+        closeWithError(busy);  // nothing to read: a caller out of step
+        return false;
+    }
+    if (!continueBatch(step, numbers.front(), busy)) return false;
+    return sendBatch(verb, window, [numbers](int32_t after) -> int32_t {
+        auto it = std::upper_bound(numbers.begin(), numbers.end(), after);
+        return it == numbers.end() ? 0 : *it;
+    });
+}
+
 void replyDone() {
     Connection& c = conn();
     c.step = kStepReady;
     if (c.aheadStep == kStepReady) return;
-    ++c.aheadNext;
-    c.held = c.aheadSent >= c.aheadNext;
-    if (!c.held) c.aheadStep = kStepReady;
+    if (c.owedCount > 0) {
+        c.owedFirst = (c.owedFirst + 1) % kMaxAhead;
+        --c.owedCount;
+    }
+    c.held = c.owedCount > 0;
+    if (c.held) c.aheadNext = c.owed[static_cast<size_t>(c.owedFirst)];
+    else c.aheadStep = kStepReady;
 }
 
 namespace {
@@ -462,6 +508,7 @@ void connectEvent(intptr_t lParam) {
     c.replyLines = 0;
     c.midLine = c.droppingLine = c.streamingData = false;
     c.aheadStep = kStepReady;
+    c.owedCount = 0;
     c.held = false;
     c.closePending = false;
     c.step = kStepGreeting;
@@ -659,6 +706,7 @@ int AbortConnection() {
     c.sendCount = 0;
     c.startTlsPending = false;
     c.aheadStep = kStepReady;
+    c.owedCount = 0;
     c.held = false;
     c.password.assign(c.password.size(), '\0');
     c.password.clear();

@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,7 @@ inline constexpr int kFileLineMax = 2047;    // characters of a line read from a
 inline constexpr int kCommandSize = 256;     // a command line carrying caller data
 inline constexpr int kTextSize = 512;        // a formatted report text
 inline constexpr int kMaxTransferFiles = 3;
+inline constexpr int kMaxAhead = 256;        // commands in flight at most (pipelining)
 inline constexpr uint32_t kDefaultReplyTimeoutMs = 120000;
 inline constexpr uint32_t kWatchdogTimerId = 1;
 
@@ -150,12 +152,17 @@ struct Connection {
 
     // Commands sent ahead of the one being answered (pipelining): the step
     // they belong to (kStepReady: none), the highest number sent and the
-    // number whose reply comes next. While held, a reply was completed and
-    // the ones behind it stay unread until the caller's next command, so the
-    // caller has the transfer files to itself in between.
+    // number whose reply comes next. The numbers whose replies are owed wait
+    // in `owed`, oldest first, as they need not follow one another. While
+    // held, a reply was completed and the ones behind it stay unread until
+    // the caller's next command, so the caller has the transfer files to
+    // itself in between.
     int aheadStep = kStepReady;
     int32_t aheadSent = 0;
     int32_t aheadNext = 0;
+    std::array<int32_t, kMaxAhead> owed{};
+    int owedFirst = 0;
+    int owedCount = 0;
     bool held = false;
     // The server closed while replies it sent before were held for the
     // caller: they are handed over first, then the close is reported.
@@ -243,6 +250,10 @@ void resumeReceive();
 // the guard. False (connection closed with busy) when replies of another
 // command, or of another number, are still owed.
 bool sendAhead(int step, const char* verb, int32_t number, int32_t last, int window, const char* busy);
+// The same for an ascending list of numbers that need not follow one
+// another: numbers[0] is the command that passed the guard, the ones after
+// it follow in that order; those already sent are not sent again.
+bool sendAheadList(int step, const char* verb, std::span<const int32_t> numbers, int window, const char* busy);
 // The reply of the command being answered is complete: the next one's
 // bytes wait for the caller when more are owed.
 void replyDone();

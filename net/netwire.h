@@ -27,6 +27,7 @@
 #include "platform/messages.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -225,5 +226,14 @@ int GetMailItemAhead(uint32_t completionMessage, std::string_view headerFile, st
                      int32_t number, int32_t last, int window);
 // The same for DELE ("mail item deleted").
 int DeleteMailItemAhead(uint32_t completionMessage, int32_t number, int32_t last, int window);
+// GetMailItemAhead for message numbers that need not follow one another (a
+// retrieval with unique ids fetches only the messages it has not filed):
+// numbers is ascending, numbers[0] is the message read now and the ones
+// after it are sent ahead in that order. Each call passes the list from its
+// own message on; what was already sent is not sent again. Another number
+// than the one whose reply comes next is refused as busy.
+int GetMailItemsAhead(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
+                      std::span<const int32_t> numbers, int window);
+int DeleteMailItemsAhead(uint32_t completionMessage, std::span<const int32_t> numbers, int window);
 
 }  // namespace netwire

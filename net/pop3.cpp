@@ -134,7 +134,11 @@ void retrStatus(const Line& line) {
     Connection& c = conn();
     if (!positive(line)) return closeWithError(kCannotRetrieve);
     // A body file left from an earlier message must not pass for this one's.
+    // The header file is made anew too: ext4 writes a file that was cut to
+    // nothing and written again out to the disk when it is closed, which
+    // waits on the journal under load.
     platform::deleteFile(c.files[1]);
+    platform::deleteFile(c.files[0]);
     if (!openForWrite(0) || !writeData(line.raw, line.rawLength, true)) return failRetrieval(kCannotWriteHeader);
     c.nextFile = 1;
     c.streamingData = true;
@@ -287,6 +291,28 @@ int DeleteMailItemAhead(uint32_t completionMessage, int32_t number, int32_t last
     if (!guardAhead("not connected (DeleteMailItemAhead)", kBusy)) return 0;
     if (!sendAhead(kStepDele, "DELE", number, last, window, kBusy)) return 0;
     beginCommand(completionMessage, kStepDele, formatText(TextKind::Pop3Progress, "deleting mail item %d", number));
+    resumeReceive();
+    return 0;
+}
+
+int GetMailItemsAhead(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
+                      std::span<const int32_t> numbers, int window) {
+    constexpr const char* kBusy = "dll busy (GetMailItemsAhead)";
+    if (!guardAhead("not connected (GetMailItemsAhead)", kBusy)) return 0;
+    if (!sendAheadList(kStepRetr, "RETR", numbers, window, kBusy)) return 0;
+    setTransferFiles(headerFile, bodyFile);
+    beginCommand(completionMessage, kStepRetr,
+                 formatText(TextKind::Pop3Progress, "retrieving mail item %d", numbers.front()));
+    resumeReceive();
+    return 0;
+}
+
+int DeleteMailItemsAhead(uint32_t completionMessage, std::span<const int32_t> numbers, int window) {
+    constexpr const char* kBusy = "dll busy (DeleteMailItemsAhead)";
+    if (!guardAhead("not connected (DeleteMailItemsAhead)", kBusy)) return 0;
+    if (!sendAheadList(kStepDele, "DELE", numbers, window, kBusy)) return 0;
+    beginCommand(completionMessage, kStepDele,
+                 formatText(TextKind::Pop3Progress, "deleting mail item %d", numbers.front()));
     resumeReceive();
     return 0;
 }

@@ -6,6 +6,9 @@
 #include "transfer/connection.h"
 #include "transfer/transfer.h"
 
+#include <algorithm>
+#include <span>
+
 namespace transfer {
 
 namespace {
@@ -37,6 +40,8 @@ void MailRetrieval::start() {
     m_pipelining = 0;
     m_filedCount = 0;
     m_byIds = false;
+    m_fetches.clear();
+    m_deletions.clear();
     m_step = MailStep::Connected;
     netwire::OpenServer(&t, kSocketMessage, kMailMessage, kStatusMessage, settings.pop, kPop3ServerType,
                         pop3Options(settings));
@@ -56,10 +61,6 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
             if (!automatic) t.host().information(std::string(kNoNewMessages));
             return;
         }
-        if (wantsUniqueIds()) {
-            listUniqueIds();
-            break;
-        }
         m_pipelining = 0;
         // One message gains nothing from commands sent ahead.
         if (m_messageCount > 1) {
@@ -67,10 +68,10 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
             m_step = MailStep::Capabilities;
             break;
         }
-        fetchOrDelete(1);
-        break;
+        [[fallthrough]];
     case MailStep::Capabilities:
-        fetchOrDelete(1);
+        if (wantsUniqueIds()) listUniqueIds();
+        else fetchOrDelete(1);
         break;
     case MailStep::Listed:
         if (!onListed(wParam)) return;
@@ -78,6 +79,12 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
     case MailStep::Retrieved:
         // A failed retrieval left at most part of the message; it stays on
         // the server and comes again next time, so nothing is filed.
+        if (wParam == 0 && alreadyFiled()) {
+            platform::deleteFile(m_transfers.dataPath(kHeaderTemp));
+            platform::deleteFile(m_transfers.dataPath(kBodyTemp));
+            fetchOrDelete(nextToFetch(m_itemNumber));
+            break;
+        }
         if (wParam == 0 && !markPending()) return;
         if (wParam == 0 && !fileRetrievedMessage()) {
             stopUnfiled();
@@ -92,14 +99,27 @@ void MailRetrieval::onCompletion(uintptr_t wParam) {
     }
 }
 
-// Commands are sent ahead only without unique ids (pipelining is asked for
-// only then), so the numbers run one after another as the engine expects.
+namespace {
+// The planned numbers from number on (number is one of them).
+std::span<const int32_t> from(const std::vector<int32_t>& planned, int32_t number) {
+    auto at = std::lower_bound(planned.begin(), planned.end(), number);
+    return {at, planned.end()};
+}
+}  // namespace
+
+// Without unique ids the numbers run one after another; with them the engine
+// is given the planned lists, whose numbers skip the messages filed before.
 void MailRetrieval::fetchOrDelete(int32_t number) {
-    if (number > m_messageCount) return deleteFrom(nextToDelete(0));
+    if (number > m_messageCount) {
+        if (pipelinedByIds()) m_deletions = plannedDeletions();
+        return deleteFrom(nextToDelete(0));
+    }
     m_itemNumber = number;
     const std::string head = m_transfers.dataPath(kHeaderTemp);
     const std::string body = m_transfers.dataPath(kBodyTemp);
-    if (m_pipelining == 1)
+    if (pipelinedByIds())
+        netwire::GetMailItemsAhead(kMailMessage, head, body, from(m_fetches, number), kRetrieveWindow);
+    else if (m_pipelining == 1)
         netwire::GetMailItemAhead(kMailMessage, head, body, number, m_messageCount, kRetrieveWindow);
     else
         netwire::GetMailItem(kMailMessage, head, body, number);
@@ -109,7 +129,9 @@ void MailRetrieval::fetchOrDelete(int32_t number) {
 void MailRetrieval::deleteFrom(int32_t number) {
     if (number > m_messageCount) return end();
     m_itemNumber = number;
-    if (m_pipelining == 1)
+    if (pipelinedByIds())
+        netwire::DeleteMailItemsAhead(kMailMessage, from(m_deletions, number), kDeleteWindow);
+    else if (m_pipelining == 1)
         netwire::DeleteMailItemAhead(kMailMessage, number, m_messageCount, kDeleteWindow);
     else
         netwire::DeleteMailItem(kMailMessage, number);

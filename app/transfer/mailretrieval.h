@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace transfer {
 
@@ -69,6 +70,14 @@ private:
     // server allows it.
     void fetchOrDelete(int32_t number);
     void deleteFrom(int32_t number);
+    // With unique ids and commands sent ahead, what is fetched and deleted is
+    // chosen once, as lists: the engine has sent part of them already.
+    bool pipelinedByIds() const { return m_byIds && m_pipelining == 1; }
+    std::vector<int32_t> plannedFetches() const;
+    std::vector<int32_t> plannedDeletions() const;
+    // The retrieved message's id is in the record already: a server that
+    // gives two messages one id; the second is not filed again.
+    bool alreadyFiled() const;
 
     Transfers& m_transfers;
     MailStep m_step = MailStep::Connected;
@@ -79,6 +88,8 @@ private:
     UidRecord m_record;
     UidPlan m_plan;
     int32_t m_pipelining = 0;  // 1: the server takes RETR and DELE sent ahead
+    std::vector<int32_t> m_fetches;    // pipelinedByIds(): the numbers to fetch, ascending
+    std::vector<int32_t> m_deletions;  // and to delete, once the fetching is done
 };
 
 }  // namespace transfer

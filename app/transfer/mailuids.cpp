@@ -8,6 +8,7 @@
 #include "store/torvakit.h"
 #include "transfer/transfer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -52,6 +53,7 @@ bool MailRetrieval::onListed(uintptr_t wParam) {
     // clean-up only leaves the record longer than it need be.
     if (m_plan.ids().size() == static_cast<size_t>(m_messageCount)) m_record.keepOnly(m_plan.ids());
     m_byIds = true;
+    if (pipelinedByIds()) m_fetches = plannedFetches();
     fetchOrDelete(nextToFetch(0));
     return true;
 }
@@ -90,15 +92,52 @@ void MailRetrieval::stopUnrecorded() {
     if (!automatic) m_transfers.host().information(std::string(kCannotRecordIds));
 }
 
+namespace {
+int32_t nextPlanned(const std::vector<int32_t>& planned, int32_t after, int32_t count) {
+    auto it = std::upper_bound(planned.begin(), planned.end(), after);
+    return it == planned.end() ? count + 1 : *it;
+}
+}  // namespace
+
 int32_t MailRetrieval::nextToFetch(int32_t after) const {
+    if (pipelinedByIds()) return nextPlanned(m_fetches, after, m_messageCount);
     return m_byIds ? m_plan.nextToFetch(after, m_messageCount, m_record) : after + 1;
 }
 
 int32_t MailRetrieval::nextToDelete(int32_t after) const {
+    if (pipelinedByIds()) return nextPlanned(m_deletions, after, m_messageCount);
     if (!m_byIds) return after + 1;
     const omail::GeneralSettings& s = m_transfers.host().settings();
     return m_plan.nextToDelete(after, m_messageCount, m_record, s.leave != 0, s.leavedays,
                                static_cast<int64_t>(std::time(nullptr)));
+}
+
+std::vector<int32_t> MailRetrieval::plannedFetches() const {
+    std::vector<int32_t> planned;
+    for (int32_t n = m_plan.nextToFetch(0, m_messageCount, m_record); n <= m_messageCount;
+         n = m_plan.nextToFetch(n, m_messageCount, m_record))
+        planned.push_back(n);
+    return planned;
+}
+
+// Chosen after the fetching, so the messages filed in this run count: a
+// message is deleted only once its id is in the record.
+std::vector<int32_t> MailRetrieval::plannedDeletions() const {
+    const omail::GeneralSettings& s = m_transfers.host().settings();
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    std::vector<int32_t> planned;
+    for (int32_t n = 0;;) {
+        n = m_plan.nextToDelete(n, m_messageCount, m_record, s.leave != 0, s.leavedays, now);
+        if (n > m_messageCount) break;
+        planned.push_back(n);
+    }
+    return planned;
+}
+
+bool MailRetrieval::alreadyFiled() const {
+    if (!m_byIds) return false;
+    const std::string id = m_plan.idOf(m_itemNumber);
+    return !id.empty() && m_record.filedAt(id) >= 0;
 }
 
 }  // namespace transfer

@@ -4,6 +4,7 @@
 // one's bytes reach the temporary files, and a refusal or a close in the
 // middle of a batch files what was complete and deletes nothing.
 #include "transfer/transfer.h"
+#include "transfer/uidrecord.h"
 
 #include "net/netwire.h"
 #include "platform/fsys.h"
@@ -11,14 +12,19 @@
 #include "store/torvakit.h"
 #include "support/scriptserver.h"
 #include "support/tempdir.h"
+#include "support/testcerts.h"
+#include "support/tlsserver.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 using testsupport::readFile;
 using testsupport::ScriptServer;
+using testsupport::writeFile;
 using S = testsupport::ScriptServer;
 
 namespace {
@@ -68,7 +74,8 @@ protected:
         if (netwire::ConnectionState() != netwire::kStateIdle) netwire::AbortConnection();
         loop.runFor(20);
     }
-    void run(ScriptServer& server) {
+    template <class Server>
+    void run(Server& server) {
         host.general.pop = server.host();
         transfers.retrieveMail();
         ASSERT_TRUE(loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 20000));
@@ -146,6 +153,87 @@ TEST_F(PipeliningTest, AServerClosingInsideTheBatchKeepsWhatWasComplete) {
     EXPECT_EQ(subjects(), (std::vector<std::string>{"m1", "m2"}));
     ASSERT_FALSE(host.boxes.empty());
     EXPECT_EQ(host.boxes.back(), "connexion closed");
+}
+
+// Over TLS the replies come in records that cut them anywhere (a few bytes
+// each) or carry several of them (joined into one write, records of 16 KB
+// ending inside a message); every message is filed as sent, byte for byte.
+TEST_F(PipeliningTest, OverTlsEveryMessageIsFiledByteForByteWhereverTheRecordsEnd) {
+    testsupport::TestCa ca(dir.path());
+    const testsupport::CertFiles cert = ca.issue("pop", "mail.test");
+    netwire::SetCertificateAuthorities(ca.caFile());
+    host.general.popsec = netwire::kSecurityTls;
+    std::string filler;
+    for (int i = 0; i < 90; ++i) filler += "a line of some length to make the message span records " + std::to_string(i) + "\r\n";
+    auto bodyOf = [&](int n) { return ".dotted line of " + std::to_string(n) + "\r\n" + filler + "end " + std::to_string(n) + "\r\n"; };
+    auto headerOf = [](int n) { return "From: s" + std::to_string(n) + "@b.org\r\nSubject: m" + std::to_string(n) + "\r\n"; };
+    for (int mode = 0; mode < 2; ++mode) {
+        SCOPED_TRACE(mode);
+        auto script = logonWithPipelining(3);
+        script.push_back(S::C(commands("RETR", 1, 3)));
+        for (int n = 1; n <= 3; ++n) {
+            std::string stuffed = bodyOf(n);
+            stuffed.insert(0, ".");
+            script.push_back(S::S("+OK " + std::to_string(n) + "\r\n" + headerOf(n) + "\r\n" + stuffed + ".\r\n"));
+        }
+        script.push_back(S::C(commands("DELE", 1, 3)));
+        for (int n = 1; n <= 3; ++n) script.push_back(S::S("+OK deleted\r\n"));
+        script.push_back(S::C("QUIT\r\n"));
+        testsupport::TlsScriptServer::Options options;
+        options.cert = cert.cert;
+        options.key = cert.key;
+        if (mode == 0) options.recordSize = 5;
+        else options.joinReplies = true;
+        testsupport::TlsScriptServer server(script, options);
+        std::vector<std::string> before;
+        for (const auto& e : std::filesystem::directory_iterator("IN"))
+            if (e.path().extension() == ".omh") before.push_back(e.path().stem().string());
+        run(server);
+        EXPECT_EQ(server.received(), server.expected());
+        std::vector<std::string> items;
+        for (const auto& e : std::filesystem::directory_iterator("IN"))
+            if (e.path().extension() == ".omh" && std::find(before.begin(), before.end(), e.path().stem()) == before.end())
+                items.push_back(e.path().stem().string());
+        std::sort(items.begin(), items.end());
+        ASSERT_EQ(items.size(), 3u);
+        for (int n = 1; n <= 3; ++n) {
+            const std::string stem = platform::resolvePath("IN/" + items[n - 1]);
+            EXPECT_EQ(readFile(stem + ".omh"), "+OK " + std::to_string(n) + "\r\n" + headerOf(n)) << n;
+            EXPECT_EQ(readFile(stem + ".omb"), bodyOf(n)) << n;
+        }
+        EXPECT_EQ(host.boxes.back(), "3 new messages retrieved");
+    }
+    netwire::SetCertificateAuthorities("");
+}
+
+// With unique ids the numbers sent ahead skip what was filed before; a
+// message whose id the server repeats is filed once; the deletions, chosen
+// after the filing, go out in one window too.
+TEST_F(PipeliningTest, WithUniqueIdsOnlyTheUnfiledMessagesAreSentAhead) {
+    host.general.uidl = 1;
+    auto script = logonWithPipelining(5);
+    script.push_back(S::C("UIDL\r\n"));
+    script.push_back(S::S("+OK\r\n1 id-a\r\n2 id-b\r\n3 id-c\r\n4 id-c\r\n5 id-e\r\n.\r\n"));
+    script.push_back(S::C("RETR 1\r\nRETR 3\r\nRETR 4\r\nRETR 5\r\n"));
+    for (int n : {1, 3, 4, 5}) script.push_back(S::S(retr(n)));
+    script.push_back(S::C(commands("DELE", 1, 5)));
+    for (int n = 1; n <= 5; ++n) script.push_back(S::S("+OK deleted\r\n"));
+    script.push_back(S::C("QUIT\r\n"));
+    script.push_back(S::S("+OK bye\r\n"));
+    ScriptServer::Options options;
+    options.chunk = 7, options.pauseMicros = 50;
+    ScriptServer server(script, options);
+    // "id-b" was filed by an earlier run that did not get to delete it.
+    const std::string record = dir.path() + "/" + transfer::UidRecord::fileName(server.host(), "ann");
+    writeFile(record, "# ann@x\n1700000000 id-b\n");
+    run(server);
+    EXPECT_EQ(server.received(), server.expected());
+    EXPECT_EQ(subjects(), (std::vector<std::string>{"m1", "m3", "m5"}));
+    EXPECT_EQ(host.boxes.back(), "3 new messages retrieved");
+    const std::string ids = readFile(record);
+    for (const char* id : {" id-a\n", " id-c\n", " id-e\n"}) EXPECT_NE(ids.find(id), std::string::npos) << id;
+    EXPECT_EQ(ids.find(" id-c\n"), ids.rfind(" id-c\n"));
+    EXPECT_FALSE(platform::fileExists("head.tmp"));
 }
 
 }  // namespace

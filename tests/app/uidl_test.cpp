@@ -45,11 +45,12 @@ std::string retr(const std::string& subject) {
     return "+OK\r\nSubject: " + subject + "\r\nMessage-Id: <" + subject + "@x>\r\n\r\nbody\r\n.\r\n";
 }
 
-// Logon and STAT of three messages, then the UIDL answer given.
+// Logon and STAT of three messages, a server without pipelining (so the
+// rest is one command at a time), then the UIDL answer given.
 std::vector<S::Step> listed(const std::string& uidlReply) {
     return {S::S("+OK ready\r\n"), S::C("USER ann\r\n"),    S::S("+OK\r\n"), S::C("PASS secret\r\n"),
-            S::S("+OK\r\n"),        S::C("STAT\r\n"),       S::S("+OK 3 900\r\n"), S::C("UIDL\r\n"),
-            S::S(uidlReply)};
+            S::S("+OK\r\n"),        S::C("STAT\r\n"),       S::S("+OK 3 900\r\n"), S::C("CAPA\r\n"),
+            S::S("-ERR\r\n"),       S::C("UIDL\r\n"),       S::S(uidlReply)};
 }
 const std::string kThreeIds = "+OK\r\n1 id-a\r\n2 id-b\r\n3 id-c\r\n.\r\n";
 

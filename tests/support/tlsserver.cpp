@@ -9,6 +9,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -134,12 +135,24 @@ std::string TlsScriptServer::error() {
 bool TlsScriptServer::runSteps(int fd, void* sslPtr, const std::vector<Step>& steps, bool tls) {
     SSL* ssl = static_cast<SSL*>(sslPtr);
     char buf[65536];
-    for (const Step& step : steps) {
+    auto tlsSend = [&](const std::string& data) {
+        const size_t piece = m_options.recordSize ? m_options.recordSize : data.size();
+        for (size_t at = 0; at < data.size(); at += piece) {
+            const int n = static_cast<int>(std::min(piece, data.size() - at));
+            if (SSL_write(ssl, data.data() + at, n) != n) return false;
+        }
+        return true;
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
         switch (step.kind) {
         case ScriptServer::Kind::Send: {
-            bool ok = tls ? SSL_write(ssl, step.data.data(), static_cast<int>(step.data.size())) > 0
-                          : ::send(fd, step.data.data(), step.data.size(), MSG_NOSIGNAL) ==
-                                static_cast<ssize_t>(step.data.size());
+            std::string data = step.data;
+            while (tls && m_options.joinReplies && i + 1 < steps.size() &&
+                   steps[i + 1].kind == ScriptServer::Kind::Send)
+                data += steps[++i].data;
+            bool ok = tls ? tlsSend(data)
+                          : ::send(fd, data.data(), data.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(data.size());
             if (!ok) {
                 m_error = "send failed";
                 return false;

@@ -26,6 +26,11 @@ public:
         std::string key;
         std::vector<Step> plain;  // before TLS; empty: TLS from the first byte
         long cutAt = -1;          // bytes of TLS the server sends before it closes (-1: no cut)
+        // How S steps travel over TLS: each in records of at most this many
+        // bytes (0: one record per step, as TLS cuts it), or consecutive S
+        // steps joined into one write, so one record carries several replies.
+        size_t recordSize = 0;
+        bool joinReplies = false;
         int timeoutMs = 10000;
     };
 

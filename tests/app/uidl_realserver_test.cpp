@@ -2,7 +2,9 @@
 // scripts/lab): 2,000 messages retrieved by a child process that is killed
 // with SIGKILL at random moments five times, then a run that finishes.
 // Every message must be in the inbox exactly once, with mail left on the
-// server and without.
+// server and without. And mail left on the server over TLS (from the first
+// byte, ssl = required, a certificate of an authority the test makes): a
+// second run files only what arrived since.
 #include "transfer/transfer.h"
 
 #include "net/netwire.h"
@@ -10,8 +12,10 @@
 #include "platform/pollloop.h"
 #include "store/torvakit.h"
 #include "support/tempdir.h"
+#include "support/testcerts.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -38,32 +43,53 @@ constexpr int kKills = 5;
 
 class Lab {
 public:
-    Lab() {
-        m_dir = "/tmp/omail-uidllab-" + std::to_string(::getpid());
+    // With tls, dovecot takes logins only over TLS, with a certificate of
+    // an authority made here.
+    explicit Lab(bool tls) {
+        m_dir = std::string(tls ? "/tmp/omail-uidltls-" : "/tmp/omail-uidllab-") + std::to_string(::getpid());
         if (::geteuid() != 0 || !fs::exists("/usr/sbin/dovecot")) return;
+        std::string prefix = "LAB_WITHOUT='smtp nntp' ";
+        if (tls) {
+            const std::string certs = m_dir + "-certs";
+            fs::create_directories(certs);
+            ::chmod(certs.c_str(), 0755);
+            m_ca = std::make_unique<testsupport::TestCa>(certs);
+            const testsupport::CertFiles cert = m_ca->issue("server", "mail.lab.test");
+            prefix += "LAB_TLS_CERT='" + cert.cert + "' LAB_TLS_KEY='" + cert.key + "' ";
+        }
         m_started = true;
-        if (!run("start", "LAB_WITHOUT='smtp nntp' ")) return;
+        if (!run("start", prefix)) return;
         std::ifstream env(m_dir + "/lab.env");
         for (std::string line; std::getline(env, line);)
             if (auto eq = line.find('='); eq != std::string::npos) m_env[line.substr(0, eq)] = line.substr(eq + 1);
-        m_up = m_env.count("POP3_PORT") == 1;
+        m_up = m_env.count(tls ? "POP3S_PORT" : "POP3_PORT") == 1;
     }
     ~Lab() {
         if (m_started) run("stop");
         std::error_code ignored;
         fs::remove_all(m_dir, ignored);
+        fs::remove_all(m_dir + "-certs", ignored);
         if (m_up) fs::remove(m_dir + ".log", ignored);
     }
     bool up() const { return m_up; }
     std::string env(const std::string& key) const { return m_env.at(key); }
+    std::string caFile() const { return m_ca->caFile(); }
     void fill(int count) {
         run("reset-pop3");
-        const fs::path dir = fs::path(env("POP3_MAILDIR")) / "new";
-        for (int n = 1; n <= count; ++n) {
-            const fs::path file = dir / ("1700000000." + std::to_string(n) + ".lab");
+        add(1, count);
+    }
+    // Adds messages first..last (Message-ID <N@lab.test>): written in tmp/
+    // and moved to new/ when complete, as a delivery does, since the session
+    // of the last run may still be scanning new/.
+    void add(int first, int last) const {
+        const fs::path maildir = env("POP3_MAILDIR");
+        for (int n = first; n <= last; ++n) {
+            const std::string name = "1700000000." + std::to_string(n) + ".lab";
+            const fs::path file = maildir / "tmp" / name;
             std::ofstream(file, std::ios::binary) << "From: a@lab.test\nSubject: m" << n << "\nMessage-ID: <" << n
-                                                  << "@crash.test>\n\nbody " << n << "\n";
+                                                  << "@lab.test>\n\nbody " << n << "\n";
             if (::chown(file.c_str(), kMailUid, kMailUid) != 0) ADD_FAILURE() << "chown " << file;
+            fs::rename(file, maildir / "new" / name);
         }
     }
     // Messages in the mailbox: a file the server was moving from "new" to
@@ -86,12 +112,13 @@ private:
         return std::system(line.c_str()) == 0;
     }
     std::string m_dir;
+    std::unique_ptr<testsupport::TestCa> m_ca;
     bool m_started = false, m_up = false;
     std::map<std::string, std::string> m_env;
 };
 
 Lab& lab() {
-    static Lab instance;
+    static Lab instance(false);
     return instance;
 }
 
@@ -100,8 +127,12 @@ public:
     omail::GeneralSettings general;
     omail::FolderOptions options;
     void showStatus(const std::string&) override {}
-    // What the run ended with, for the log of a failed test.
-    void information(const std::string& text) override { std::fprintf(stderr, "retrieval: %s\n", text.c_str()); }
+    std::vector<std::string> boxes;
+    // What the run ended with, also in the log of a failed test.
+    void information(const std::string& text) override {
+        std::fprintf(stderr, "retrieval: %s\n", text.c_str());
+        boxes.push_back(text);
+    }
     bool askPassword(std::string_view, std::string&) override { return false; }
     void lockForTransfer() override {}
     void unlockAfterTransfer() override {}
@@ -204,5 +235,45 @@ void crashFiveTimesThenFinish(bool leave) {
 
 TEST(UidlCrash, LeftOnTheServerEveryMessageIsFiledOnce) { crashFiveTimesThenFinish(true); }
 TEST(UidlCrash, DeletedFromTheServerEveryMessageIsFiledOnce) { crashFiveTimesThenFinish(false); }
+
+TEST(UidlOverTls, LeftOnTheServerASecondRunFilesOnlyWhatCameSince) {
+    static Lab lab(true);
+    if (!lab.up()) GTEST_SKIP() << "the POP3 lab needs root and dovecot (scripts/deps.sh servers)";
+    netwire::SetCertificateAuthorities(lab.caFile());
+    testsupport::TempDir dir(true);
+    for (const char* d : {"IN", "OUT", "SENT", "BIN"}) platform::createDirectory(d);
+    platform::PollLoop loop;
+    QuietHost host;
+    host.general.pop = "127.0.0.1:" + lab.env("POP3S_PORT");
+    host.general.popsec = netwire::kSecurityTls;
+    host.general.user = lab.env("POP3_USER");
+    host.general.pass = lab.env("POP3_PASS");
+    host.general.uidl = 1;
+    host.general.leave = 1;
+    transfer::Transfers transfers(host, dir.path());
+    auto retrieve = [&] {
+        transfers.retrieveMail();
+        return loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 60000);
+    };
+
+    // More than one window of commands sent ahead.
+    lab.add(1, 70);
+    ASSERT_TRUE(retrieve());
+    ASSERT_FALSE(host.boxes.empty());
+    EXPECT_EQ(host.boxes.back(), "70 new messages retrieved");
+    lab.add(71, 75);
+    ASSERT_TRUE(retrieve());
+    EXPECT_EQ(host.boxes.back(), "5 new messages retrieved");
+    ASSERT_TRUE(retrieve());
+    EXPECT_EQ(host.boxes.back(), "no new messages available");
+
+    const std::map<int, int> seen = filedIds(dir.path());
+    EXPECT_EQ(seen.size(), 75u);
+    for (const auto& [id, times] : seen) EXPECT_EQ(times, 1) << id;
+    EXPECT_EQ(seen.begin()->first, 1);
+    EXPECT_EQ(seen.rbegin()->first, 75);
+    EXPECT_EQ(lab.waiting(), 75);
+    netwire::SetCertificateAuthorities("");
+}
 
 }  // namespace

@@ -24,6 +24,29 @@ bench=$build/bin/mainlist_bench
 [ -x "$bench" ] || { echo "no $bench" >&2; exit 2; }
 command -v fetchmail > /dev/null || { echo "fetchmail is not installed" >&2; exit 2; }
 
+# STORE_FS=ext4 puts both programs' output on a fresh ext4 file system of its
+# own (an image under /tmp, loop-mounted; needs root and e2fsprogs), whatever
+# /tmp is. OLD_BUILD=DIR also runs that build's bin/mainlist_bench in every
+# round, right after ours, to compare two trees in one run.
+fs_mount=
+if [ "${STORE_FS:-}" = ext4 ]; then
+    command -v mkfs.ext4 > /dev/null || { echo "mkfs.ext4 is not installed (e2fsprogs)" >&2; exit 2; }
+    fs_mount=/tmp/omail-retrieve-ext4-$$
+    truncate -s 1G "$fs_mount.img"
+    # Inode tables and journal written now, not by a background thread
+    # competing with the runs, as on a disk that has been in use.
+    mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$fs_mount.img"
+    mkdir -p "$fs_mount"
+    mount -o loop "$fs_mount.img" "$fs_mount"
+    BENCH_TMP=$fs_mount
+fi
+unmount_store_fs() {
+    [ -z "$fs_mount" ] && return 0
+    umount "$fs_mount" 2> /dev/null || true
+    rmdir "$fs_mount" 2> /dev/null || true
+    rm -f "$fs_mount.img"
+}
+
 tmp=${BENCH_TMP:-/tmp}
 lab=/tmp/omail-retrieve-lab-$$
 work=$tmp/omail-retrieve-work-$$
@@ -32,6 +55,7 @@ mkdir -p "$work"
 cleanup() {
     bash "$root/scripts/lab/lab.sh" stop "$lab" > /dev/null 2>&1 || true
     rm -rf "$lab" "$work" "$OMAIL_BENCH_DIR-retrieve"
+    unmount_store_fs
 }
 trap cleanup EXIT
 LAB_WITHOUT="smtp nntp" bash "$root/scripts/lab/lab.sh" start "$lab" > /dev/null
@@ -64,12 +88,27 @@ PY
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
+run_old() {
+    local t0 t1 out
+    [ -n "${OLD_BUILD:-}" ] || return 0
+    t0=$(now_ms)
+    out=$("$OLD_BUILD/bin/mainlist_bench" retrieve "127.0.0.1:$server_port" "$POP3_USER" "$POP3_PASS")
+    t1=$(now_ms)
+    echo "old omail $((t1 - t0)) ms   ($out)"
+    echo "old $((t1 - t0))" >> "$work/times"
+}
+
 run_ours() {
     local t0 t1 out
+    # The old build goes first in even rounds, after ours in odd ones.
+    if [ $((r % 2)) -eq 0 ] && [ -n "${OLD_BUILD:-}" ]; then run_old; fill; fi
     t0=$(now_ms)
     out=$("$bench" retrieve "127.0.0.1:$server_port" "$POP3_USER" "$POP3_PASS")
     t1=$(now_ms)
     echo "omail     $((t1 - t0)) ms   ($out)"
+    echo "omail $((t1 - t0))" >> "$work/times"
+    left=$(find "$POP3_MAILDIR/new" "$POP3_MAILDIR/cur" -type f | wc -l)
+    if [ $((r % 2)) -eq 1 ] && [ -n "${OLD_BUILD:-}" ]; then fill; run_old; fi
 }
 
 run_fetchmail() {
@@ -82,17 +121,32 @@ run_fetchmail() {
     t0=$(now_ms)
     fetchmail -f "$rc" --all --nokeep --bsmtp "$work/out.bsmtp" --silent > "$work/fetchmail.log" 2>&1 || true
     t1=$(now_ms)
+    echo "fetchmail $((t1 - t0))" >> "$work/times"
     echo "fetchmail $((t1 - t0)) ms   ($(grep -c '^MAIL FROM' "$work/out.bsmtp" 2>/dev/null || echo 0) messages in the BSMTP file)"
 }
 
 echo "mailbox: $count messages of $size_kb KB on dovecot 127.0.0.1:$POP3_PORT ($link); output under $tmp ($(stat -f -c %T "$tmp"))"
 for r in $(seq 1 "$rounds"); do
     if [ $((r % 2)) -eq 1 ]; then
-        fill; run_ours; left=$(find "$POP3_MAILDIR/new" "$POP3_MAILDIR/cur" -type f | wc -l)
+        fill; run_ours
         fill; run_fetchmail
     else
         fill; run_fetchmail
-        fill; run_ours; left=$(find "$POP3_MAILDIR/new" "$POP3_MAILDIR/cur" -type f | wc -l)
+        fill; run_ours
     fi
     echo "  (round $r: $left messages left on the server after ours)"
 done
+# Medians, spread (lowest to highest) and the ratio of the medians.
+python3 - "$work/times" <<'PY'
+import statistics, sys
+times = {}
+for line in open(sys.argv[1]):
+    who, ms = line.split()
+    times.setdefault(who, []).append(int(ms))
+for who, ms in times.items():
+    print(f"{who:9} median {statistics.median(ms):.0f} ms, {min(ms)} to {max(ms)} ms over {len(ms)} runs")
+f = statistics.median(times["fetchmail"])
+for who in ("omail", "old"):
+    if who in times:
+        print(f"{who:9} / fetchmail: {statistics.median(times[who]) / f:.2f}")
+PY

@@ -79,6 +79,9 @@ public:
     std::string find(std::string_view name) const;
     // The path of a new entry of that name.
     std::string fresh(std::string_view name) const { return m_directory + std::string(name); }
+    // Keeps the names in step with a change the caller made itself.
+    void added(std::string_view name);
+    void removed(std::string_view name);
 
 private:
     std::string m_directory;  // resolved, ending in "/"

@@ -8,9 +8,11 @@
 #include "store/torvakit.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace torvakit {
@@ -138,6 +140,56 @@ bool readFirstLine(std::FILE* list, uint64_t offset, std::string& line) {
     return seekTo(list, offset) && lines::readLine(list, line) != lines::kEndOfFile;
 }
 
+// The names of the folder filed into last, kept from one filing to the next:
+// reading a folder of thousands of items for every message made each filing
+// slower than the one before. They are read again whenever the directory is
+// not as the last filing left it (another directory, or a change time or
+// modification time of its own), so only a change by another program in the
+// very clock tick of a filing could go unseen; the names serve only to avoid
+// another spelling of the new item's names, and the moves themselves never
+// replace a file whatever the names say.
+struct FolderStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{}, changed{};
+
+    bool operator==(const FolderStamp& o) const {
+        return device == o.device && inode == o.inode && modified.tv_sec == o.modified.tv_sec &&
+               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+               changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+bool stampOf(const std::string& directory, FolderStamp& stamp) {
+    struct stat st{};
+    if (::stat(directory.c_str(), &st) != 0) return false;
+    stamp = {st.st_dev, st.st_ino, st.st_mtim, st.st_ctim};
+    return true;
+}
+
+struct FiledFolder {
+    std::string directory;
+    FolderStamp stamp;
+    std::optional<detail::DirectoryEntries> entries;
+};
+FiledFolder g_filedInto;
+
+detail::DirectoryEntries& filedFolderEntries(const std::string& directory) {
+    FolderStamp now;
+    const bool stamped = stampOf(directory, now);
+    if (!stamped || !g_filedInto.entries || g_filedInto.directory != directory || !(g_filedInto.stamp == now)) {
+        g_filedInto.entries.emplace(directory);
+        g_filedInto.directory = directory;
+        g_filedInto.stamp = now;
+    }
+    return *g_filedInto.entries;
+}
+
+// After this process's own change: the names were kept in step, the stamp follows.
+void restampFiledFolder() {
+    if (!g_filedInto.entries || !stampOf(g_filedInto.directory, g_filedInto.stamp)) g_filedInto.entries.reset();
+}
+
 }  // namespace
 
 int GetFile(std::string_view path, uint32_t& value) {
@@ -233,15 +285,17 @@ int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::s
                   std::string_view folder, char status, std::string& headerName) {
     headerName.clear();
     const std::string head = platform::resolvePath(headPath), body = platform::resolvePath(bodyPath);
-    if (!platform::fileExists(head) || !platform::directoryExists(journal::folderDirectory(folder)))
-        return 0;
+    // The folder as spelled on disk, looked up once: "in\\" names the
+    // directory "IN", and every path built on the given spelling would be
+    // looked up again, the data directory read each time.
+    const std::string directory = detail::resolvedFolder(folder);
+    if (!platform::fileExists(head) || !platform::directoryExists(directory)) return 0;
     std::string header, bodyName;
     // When the number cannot be stored, every later message would get the
     // same one: nothing is filed.
     journal::replayLeftover();
     if (MakeFileNames(numberFile, header, bodyName) != 1) return 0;
-    // One look at the folder serves the checks, the moves and the index files.
-    const detail::DirectoryEntries entries(folder);
+    detail::DirectoryEntries& entries = filedFolderEntries(directory);
     // An item already there is never overwritten (a damaged number file).
     if (!entries.find(header).empty() || !entries.find(bodyName).empty()) return 0;
     const std::string headerFile = entries.fresh(header), bodyFile = entries.fresh(bodyName);
@@ -255,17 +309,27 @@ int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::s
         if (hasBody) detail::moveResolved(bodyFile, body);
         ok = false;
     }
-    if (ok && detail::appendToList(headerFile, bodyFile, util::listPath(folder), util::countPath(folder),
+    if (ok && detail::appendToList(headerFile, bodyFile, util::listPath(directory), util::countPath(directory),
                                    status, true) != 1) {
         detail::moveResolved(headerFile, head);
         if (hasBody) detail::moveResolved(bodyFile, body);
         ok = false;
     }
     if (ok) {
+        entries.added(header);
+        if (hasBody) entries.added(bodyName);
         for (int type : {2, 3, 4, 5, 7, 8}) {
-            const std::string index = entries.find("n" + std::to_string(type) + ".idx");
-            if (!index.empty()) ::unlink(index.c_str());
+            // The store's own spelling goes by name whatever the kept names
+            // say: a sort may have written it since they were read.
+            const std::string name = "n" + std::to_string(type) + ".idx";
+            ::unlink(entries.fresh(name).c_str());
+            const std::string spelled = entries.find(name);
+            if (!spelled.empty()) ::unlink(spelled.c_str());
+            entries.removed(name);
         }
+        restampFiledFolder();
+    } else {
+        g_filedInto.entries.reset();
     }
     journal::end();
     if (ok) headerName = header;

@@ -501,6 +501,30 @@ TEST_F(Crash, FilingRefusesToOverwrite) {
     EXPECT_NE(readFile("in/n.lst").find("N0000004.omh\r\nU\r\nAnna\r\n"), std::string::npos);
 }
 
+// Filings one after another keep what they know of the folder, yet see what
+// changed in it between them: an item another program put there under the
+// next number, in another spelling, is never filed over.
+TEST_F(Crash, FilingSeesChangesBetweenFilings) {
+    makeItems("in", 0, 2);
+    writeFile("omail.dat", "2\r\n");
+    std::string name;
+    auto retrieved = [](const std::string& id) {
+        writeFile("head.tmp", headerText(id));
+        writeFile("body.tmp", "body of " + id + "\r\n");
+    };
+    for (const char* id : {"a@test", "b@test"}) {
+        retrieved(id);
+        ASSERT_EQ(FileRetrieved("omail.dat", "head.tmp", "body.tmp", "in\\", 'U', name), 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    writeFile("in/n0000004.OMH", headerText("foreign@test"));
+    retrieved("c@test");
+    EXPECT_EQ(FileRetrieved("omail.dat", "head.tmp", "body.tmp", "in\\", 'U', name), 0);
+    EXPECT_EQ(readFile("in/n0000004.OMH"), headerText("foreign@test"));
+    EXPECT_EQ(readFile("head.tmp"), headerText("c@test"));
+    EXPECT_EQ(readFile("in/n.cnt"), "4\r\n");
+}
+
 // Delivered items leave the outbox for their own destinations with their
 // status, and a data directory without a journal is left as it is.
 TEST_F(Crash, DeliveredItemsAndAnUntouchedStore) {

@@ -101,6 +101,56 @@ bool unlinkListed(const std::string& path) {
     return true;
 }
 
+std::string parentOf(const std::string& path, std::string& name) {
+    const std::size_t slash = path.rfind('/');
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The cached listing of dir when it is current, else null (g_dirMutex held).
+DirListing* currentListing(const std::string& dir) {
+    const auto it = g_dirs.find(dir);
+    struct stat st;
+    if (it == g_dirs.end() || it->second.byLower.empty() || stat(dir.c_str(), &st) != 0 ||
+        it->second.mtime.tv_sec != st.st_mtim.tv_sec || it->second.mtime.tv_nsec != st.st_mtim.tv_nsec)
+        return nullptr;
+    return &it->second;
+}
+
+// Moves a resolved path to a resolved free name, as link + unlink. Cached
+// listings of both directories that were current just before are brought
+// up to date, so filing many items into a large folder one after the other
+// reads the folder once, not once per item.
+int linkListed(const std::string& src, const std::string& dst) {
+    std::string srcName, dstName;
+    const std::string srcDir = parentOf(src, srcName), dstDir = parentOf(dst, dstName);
+    std::lock_guard lock(g_dirMutex);
+    DirListing* to = currentListing(dstDir);
+    DirListing* from = srcDir == dstDir ? to : currentListing(srcDir);
+    if (link(src.c_str(), dst.c_str()) != 0) return errno;
+    unlink(src.c_str());
+    if (to) {
+        const std::string lower = lowerAscii(dstName);
+        if (!to->byLower.emplace(lower, dstName).second) to->spelledTwice.insert(lower);
+    }
+    if (from) {
+        const std::string lower = lowerAscii(srcName);
+        const auto entry = from->byLower.find(lower);
+        if (entry != from->byLower.end() && entry->second == srcName && !from->spelledTwice.count(lower))
+            from->byLower.erase(entry);
+        else
+            from->byLower.clear();  // read again on the next look-up
+    }
+    // Kept only if nothing but this move changed the directories.
+    for (auto [dir, listing] : {std::pair{&dstDir, to}, std::pair{&srcDir, from}}) {
+        struct stat after;
+        if (!listing || listing->byLower.empty()) continue;
+        if (stat(dir->c_str(), &after) == 0) listing->mtime = after.st_mtim;
+        else listing->byLower.clear();
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::string nativePath(std::string_view path) {
@@ -179,11 +229,9 @@ bool renameNoReplace(std::string_view from, std::string_view to) {
     std::string dst = resolvePath(to);
     if (exists(dst)) return false;
     // link + unlink fails atomically when the target appeared meanwhile.
-    if (link(src.c_str(), dst.c_str()) == 0) {
-        unlink(src.c_str());
-        return true;
-    }
-    if (errno == EEXIST || errno == ENOENT) return false;
+    const int error = linkListed(src, dst);
+    if (error == 0) return true;
+    if (error == EEXIST || error == ENOENT) return false;
     // File systems without hard links: fall back to a checked rename.
     if (exists(dst)) return false;
     return rename(src.c_str(), dst.c_str()) == 0;

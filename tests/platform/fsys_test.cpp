@@ -59,6 +59,26 @@ TEST(Paths, DeletingKeepsTheCachedListingTrue) {
     EXPECT_FALSE(deleteFile("in/none"));
 }
 
+TEST(Rename, MovesKeepTheCachedListingsTrue) {
+    TempDir dir(true);
+    fs::create_directories("IN");
+    fs::create_directories("TMP");
+    writeFile("IN/A.OMH", "a");
+    writeFile("TMP/x", "x");
+    writeFile("TMP/y", "y");
+    EXPECT_TRUE(fileExists("in/a.omh"));  // both listed and kept
+    EXPECT_TRUE(fileExists("tmp/X"));
+    EXPECT_TRUE(renameNoReplace("tmp/x", "in/B.OMH"));
+    EXPECT_EQ(resolvePath("in/b.omh"), "IN/B.OMH");
+    EXPECT_EQ(resolvePath("tmp/X"), "TMP/X");  // a missing name keeps its spelling
+    EXPECT_FALSE(renameNoReplace("tmp/y", "in/b.omh"));  // taken in another spelling
+    EXPECT_TRUE(renameNoReplace("tmp/y", "tmp/Z"));      // within one directory
+    EXPECT_EQ(resolvePath("tmp/z"), "TMP/Z");
+    EXPECT_FALSE(fileExists("tmp/y"));
+    writeFile("IN/C.OMH", "c");  // a change by another hand after the moves is seen
+    EXPECT_TRUE(fileExists("in/c.omh"));
+}
+
 TEST(Rename, FailsWhenTheTargetExistsInAnyCase) {
     TempDir dir(true);
     writeFile("a", "1");

@@ -10,6 +10,7 @@
 #include "store/torvakit.h"
 #include "support/scriptserver.h"
 #include "support/tempdir.h"
+#include "recordinghost.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -25,21 +26,7 @@ using S = testsupport::ScriptServer;
 
 namespace {
 
-class FakeHost : public transfer::Host {
-public:
-    omail::GeneralSettings general;
-    omail::FolderOptions options;
-    std::vector<std::string> boxes;
-    void showStatus(const std::string&) override {}
-    void information(const std::string& text) override { boxes.push_back(text); }
-    bool askPassword(std::string_view, std::string&) override { return false; }
-    void lockForTransfer() override {}
-    void unlockAfterTransfer() override {}
-    void mailRetrievalEnded() override {}
-    std::vector<std::string> personalFolders() const override { return {}; }
-    const omail::GeneralSettings& settings() const override { return general; }
-    const omail::FolderOptions& folderOptions() const override { return options; }
-};
+using FakeHost = testsupport::RecordingHost;
 
 std::string retr(const std::string& subject) {
     return "+OK\r\nSubject: " + subject + "\r\nMessage-Id: <" + subject + "@x>\r\n\r\nbody\r\n.\r\n";

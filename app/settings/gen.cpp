@@ -100,6 +100,7 @@ void Tgen::fillFields() {
     dnewspass->setText(q(newspass));
     dleavedays->setText(QString::number(leavedays));
     cuidl->setChecked(uidl == 1);
+    cpipe->setChecked(smtppipe == 1);
     cleave->setChecked(leave == 1);
     dleavedays->setEnabled(leave == 1);
     cuidl->setEnabled(leave != 1);
@@ -202,6 +203,7 @@ void Tgen::takeConnections(int days) {
     leave = cleave->isChecked() ? 1 : 0;
     leavedays = days;
     uidl = cuidl->isChecked() ? 1 : 0;
+    smtppipe = cpipe->isChecked() ? 1 : 0;
 }
 
 void Tgen::cancelClicked() {

@@ -61,7 +61,7 @@ public:
     // Secure connections and logins beyond the POP3 one; mail left on the server.
     QComboBox *dpopsec = nullptr, *dsmtpsec = nullptr, *dnntpsec = nullptr;
     QLineEdit *dsmtpuser = nullptr, *dsmtppass = nullptr, *dnewsuser = nullptr, *dnewspass = nullptr;
-    QCheckBox *cleave = nullptr, *cuidl = nullptr;
+    QCheckBox *cleave = nullptr, *cuidl = nullptr, *cpipe = nullptr;
     QLineEdit* dleavedays = nullptr;
     QRadioButton *ruue = nullptr, *rmime = nullptr;
     QLineEdit* dsize = nullptr;

@@ -169,6 +169,9 @@ void Tgen::buildConnections(QWidget* page, QFormLayout* form) {
     form->addRow(leaveRow);
     form->addRow(cuidl = new QCheckBox("never retrieve a message twice", page));
     cuidl->setObjectName("cuidl");
+    form->addRow(cpipe = new QCheckBox("send mail without waiting for each reply", page));
+    cpipe->setObjectName("cpipe");
+    cpipe->setToolTip("when the server offers it (PIPELINING), the commands of each item go in one write");
     // Leaving mail on the server needs the record of what was retrieved.
     connect(cleave, &QCheckBox::toggled, this, [this](bool on) {
         dleavedays->setEnabled(on);

@@ -100,6 +100,7 @@ constexpr const char* kSaveOrder[] = {
     "headcol", "readcol", "highcol", "markcol", "seltcol", "xnoarc",  "autodlv", "enctyp",
     // Keys of our own, after the ones every installation has.
     "popsec",  "smtpsec", "nntpsec", "smtpuser", "smtppass", "newsuser", "newspass", "leave",   "leavedays", "uidl",
+    "smtppipe",
 };
 
 constexpr std::pair<const char*, int FolderOptions::*> kFolderOptionKeys[] = {

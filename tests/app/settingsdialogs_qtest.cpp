@@ -182,7 +182,7 @@ void SettingsDialogsTest::okWritesEveryKeyInOrderIntoAPrivateFile() {
                                         "markcol", "seltcol", "xnoarc", "autodlv", "enctyp",
                                         // the connection keys of our own follow the specified ones
                                         "popsec", "smtpsec", "nntpsec", "smtpuser", "smtppass", "newsuser",
-                                        "newspass", "leave", "leavedays", "uidl"}));
+                                        "newspass", "leave", "leavedays", "uidl", "smtppipe"}));
     struct stat st;
     QCOMPARE(stat("omail.ini", &st), 0);
     QCOMPARE(int(st.st_mode & 0777), 0600);

@@ -21,7 +21,7 @@ KEY_ORDER = ["rname", "email", "reply", "org", "smtp", "pop", "nntp", "user", "p
              "readcol", "highcol", "markcol", "seltcol", "xnoarc", "autodlv", "enctyp"]
 # Our own keys follow, in this order.
 OWN_KEY_ORDER = ["popsec", "smtpsec", "nntpsec", "smtpuser", "smtppass", "newsuser", "newspass", "leave",
-                 "leavedays", "uidl"]
+                 "leavedays", "uidl", "smtppipe"]
 
 
 def ini_keys(data):
@@ -75,6 +75,9 @@ def first_start_asks_for_the_account():
                 s.type_text(text)
             # Past the time zone, the pop security: two steps down is TLS.
             s.key("Tab", "Tab", "Down", "Down")
+            # Nine fields on (the days field is off while mail is not left), the
+            # pipelining switch: Space turns it on.
+            s.key(*["Tab"] * 9, "space")
             s.screenshot_png("settings-account-filled")
             s.key("Return")  # ok is the default button
             wait_gone(s, r"^general settings$", "the settings dialog")
@@ -84,7 +87,7 @@ def first_start_asks_for_the_account():
         values = dict(keys)
         check([k for k, _ in keys][:len(KEY_ORDER)] == KEY_ORDER, "keys in their order: %s" % [k for k, _ in keys])
         check([k for k, _ in keys][len(KEY_ORDER):len(KEY_ORDER) + len(OWN_KEY_ORDER)] == OWN_KEY_ORDER, "own keys after them: %s" % keys)
-        for key, value in [("popsec", "2"), ("smtpsec", "0"), ("leave", "0"), ("rname", "Ann Lee"), ("smtp", "smtp.test:2525"), ("pop", "pop.test:1110"),
+        for key, value in [("popsec", "2"), ("smtpsec", "0"), ("smtppipe", "1"), ("uidl", "0"), ("leave", "0"), ("rname", "Ann Lee"), ("smtp", "smtp.test:2525"), ("pop", "pop.test:1110"),
                            ("nntp", "news.test:1119"), ("user", "ann"), ("pass", "s3cret")]:
             check(values.get(key) == value, "%s is %r, not %r" % (key, values.get(key), value))
     finally:

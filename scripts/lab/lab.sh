@@ -374,7 +374,14 @@ rnews() {
 
 reset_pop3() {
     local m=$LAB/pop3/home/Maildir
-    find "$m/cur" "$m/new" "$m/tmp" -mindepth 1 -delete
+    # dovecot may still be removing what the last session's QUIT committed:
+    # a file gone under find is no failure, files left are tried again.
+    local i
+    for i in $(seq 1 40); do
+        find "$m/cur" "$m/new" "$m/tmp" -mindepth 1 -delete 2> /dev/null && break
+        sleep 0.05
+    done
+    [ -z "$(find "$m/cur" "$m/new" "$m/tmp" -mindepth 1 -print -quit)" ] || die "the POP3 mailbox would not empty"
     rm -f "$m"/dovecot-uidlist "$m"/dovecot-uidvalidity* "$m"/dovecot*.index*
 }
 

@@ -344,6 +344,8 @@ void pumpChunks() {
            static_cast<int>(g_flights.size()) < g_window) {
         if (!measureNext()) {
             g_upcoming.clear();
+            // Nothing ahead of it: this is the item the caller asked for.
+            if (g_flights.empty() && c.step == kStepChunks) closeWithError(kCannotReadFile);
             break;
         }
         auto& [f, item] = *g_measured;
@@ -374,6 +376,7 @@ void openGate(Flight& f) {
         queueText("RSET\r\n");
         return;
     }
+    // The server has read the commands before this one: the queue is empty.
     if (queueText(bdatLine(f.size)) != 0) return closeWithError(kCannotReadFile);
     streamChunk(f);
 }

@@ -374,7 +374,7 @@ void openGate(Flight& f) {
     if (!f.failure.empty()) {
         f.dropped = true;
         queueText("RSET\r\n");
-        return;
+        return pumpChunks();
     }
     // The server has read the commands before this one: the queue is empty.
     if (queueText(bdatLine(f.size)) != 0) return closeWithError(kCannotReadFile);

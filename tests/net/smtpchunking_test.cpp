@@ -125,6 +125,25 @@ TEST(SmtpChunking, ARefusedItemInTheWindowLeavesTheOthersSentAndResetsBeforeTheN
     EXPECT_EQ(server.received(), server.expected());
 }
 
+TEST(SmtpChunking, AnItemWithARefusedRecipientAmongSeveralSendsRsetInsteadOfItsText) {
+    TempDir dir(true);
+    const std::vector<Chunked> items{item(dir, "a", {"x@lab.test", "nobody@lab.test"}, "1\r\n", "1\r\n\r\n"),
+                                     item(dir, "b", {"x@lab.test"}, "2\r\n", "2\r\n\r\n")};
+    const std::string aMailRcpt = items[0].group.substr(0, items[0].group.find("BDAT"));
+    ScriptServer server({SS::S("220 lab\r\n"), SS::C("EHLO orrindel.mail\r\n"), SS::S(kEhlo), SS::C(aMailRcpt),
+                         SS::S("250 ok\r\n250 ok\r\n550 no such user\r\n"), SS::C("RSET\r\n" + items[1].group),
+                         SS::S("250 reset\r\n250 ok\r\n250 ok\r\n250 queued b\r\n"), SS::C("QUIT\r\n")});
+    Session session(server);
+    Report a = session.send(items, 0);
+    EXPECT_EQ(a.wParam, 1u);
+    EXPECT_EQ(a.text, "rcpt to: failed [550]");
+    EXPECT_EQ(session.send(items, 1).text, "message sent");
+    netwire::AbortConnection();
+    EXPECT_TRUE(session.s.settle());
+    server.finish();
+    EXPECT_EQ(server.received(), server.expected());
+}
+
 TEST(SmtpChunking, AServerClosingPartWayCompletesOnlyWhatItAccepted) {
     TempDir dir(true);
     const std::vector<Chunked> items{item(dir, "a", {"x@lab.test"}, "1\r\n", "1\r\n\r\n"),

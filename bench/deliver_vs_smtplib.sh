@@ -9,9 +9,10 @@
 #
 # RELAY_MS=25 puts tests/gui/relay.py (that many milliseconds each way) in
 # front of the server for both clients. SERVER=sink uses bench/smtpsink.py
-# instead of OpenSMTPD: a small server that announces PIPELINING (OpenSMTPD
-# 6.8 does not, and refuses commands sent ahead). COMPOSE=0 skips the
-# compose part.
+# instead of OpenSMTPD: a small server that announces PIPELINING and
+# CHUNKING (OpenSMTPD 6.8 does neither, and refuses commands sent ahead);
+# CHUNKING=0 makes it announce PIPELINING only. COMPOSE=0 skips the compose
+# part.
 # Then the compose side: one 50 MB attachment written as uuencoded parts of
 # 100 KB and as MIME, with the time and the peak memory.
 #
@@ -41,10 +42,13 @@ trap cleanup EXIT
 server_name="OpenSMTPD"
 if [ "${SERVER:-opensmtpd}" = sink ]; then
     # The sink ends when its standard input (our end of the pipe) closes.
-    coproc SINK { exec python3 "$root/bench/smtpsink.py" "$work/sink"; }
+    sink_args=()
+    [ "${CHUNKING:-1}" = 0 ] && sink_args=(--no-chunking)
+    coproc SINK { exec python3 "$root/bench/smtpsink.py" "$work/sink" "${sink_args[@]}"; }
     read -r SMTP_PORT <&"${SINK[0]}"
     SMTP_MAILDIR=$work/sink
     server_name="the pipelining sink"
+    [ "${CHUNKING:-1}" = 0 ] || server_name="the pipelining and chunking sink"
 else
     SMTP_MAX_MAILS=$((count + 10)) LAB_WITHOUT="pop3 nntp" bash "$root/scripts/lab/lab.sh" start "$lab" > /dev/null
     # shellcheck disable=SC1091

@@ -356,6 +356,7 @@ void writeReadyEvent() {
     flushQueue();
     if (c.state == State::Connected && (c.protocol == Protocol::Smtp || c.protocol == Protocol::Nntp))
         runFileSender();
+    if (c.state == State::Connected && c.protocol == Protocol::Smtp) smtpWriteReady();
 }
 
 // Connects to the next address of the host; a host with several (IPv6 and
@@ -427,6 +428,7 @@ void connectEvent(intptr_t lParam) {
     c.writeReady = false;
     c.replyLines = 0;
     c.midLine = c.droppingLine = c.streamingData = false;
+    c.rawData = false;
     c.aheadStep = kStepReady;
     c.owedCount = 0;
     c.held = false;

@@ -71,6 +71,7 @@ inline constexpr int kStepAuthUser = 26;    // NNTP AUTHINFO USER sent
 inline constexpr int kStepAuthInfoPass = 27;
 inline constexpr int kStepUidl = 28;
 inline constexpr int kStepCapa = 29;
+inline constexpr int kStepChunks = 30;    // SMTP items sent as BDAT chunks, replies owed
 inline constexpr int kStepReady = 99;
 
 inline constexpr int kFileSendIdle = 1;
@@ -134,6 +135,11 @@ struct Connection {
     bool currentWritten = false;  // current is a file being written (not read)
     int fileSend = kFileSendIdle;
     bool holdFlush = false;       // the file sender is filling the queue
+    // The file sender sends the files as they are (no dot-stuffing, no
+    // final "."), for a BDAT chunk whose size was counted before; rawBytes
+    // counts what it queued.
+    bool rawData = false;
+    uint64_t rawBytes = 0;
 
     std::array<int32_t*, 3> slots{};
 
@@ -225,8 +231,15 @@ bool writeData(const char* data, int length, bool lineEnd);
 void runFileSender();
 // Stops a transfer whose server answered before the data was complete.
 void stopFileSender();
-// The file sender queued the final ".\r\n" of an SMTP item.
+// The file sender queued the final ".\r\n" of an SMTP item (or the last
+// byte of a BDAT chunk).
 void smtpDataQueued();
+// The socket takes bytes again: SMTP items waiting for room go out.
+void smtpWriteReady();
+// The bytes the file sender would queue for the transfer files without
+// dot-stuffing and without the final "." (line ends made CR LF, over-long
+// lines cut, as it sends them); false when a file cannot be read.
+bool measureTransferFiles(uint64_t& size);
 
 // Reads the envelope and signature switch of an outbox header file.
 struct ItemHeader {

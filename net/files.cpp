@@ -120,13 +120,14 @@ Fill fillQueue() {
             long position = std::ftell(f);
             bool continues = false;  // an over-long line goes on as a line of its own
             int n = readFileLine(f, line + 1, atEnd, continues);
-            bool stuffed = line[1] == '.';
+            bool stuffed = line[1] == '.' && !c.rawData;
             if (stuffed) line[0] = '.';
             std::string_view text(stuffed ? line : line + 1, static_cast<size_t>(n + (stuffed ? 1 : 0)));
             if (queueText(text) != 0) {
                 std::fseek(f, position, SEEK_SET);
                 return Fill::QueueFull;
             }
+            if (c.rawData) c.rawBytes += static_cast<uint64_t>(n);
         }
         if (std::ferror(f)) {
             // A read error is no end of the file: the text would go out cut.
@@ -146,7 +147,7 @@ Fill fillQueue() {
             continue;
         }
         c.fileSend = kFileSendIdle;
-        queueText(kEndOfData, kSendSize);
+        if (!c.rawData) queueText(kEndOfData, kSendSize);
         return Fill::Done;
     }
 }
@@ -174,6 +175,22 @@ void stopFileSender() {
     if (c.fileSend != kFileSendStreaming) return;
     c.fileSend = kFileSendIdle;
     closeFile();
+}
+
+bool measureTransferFiles(uint64_t& size) {
+    Connection& c = conn();
+    char line[kFileLineMax + 3];
+    size = 0;
+    for (int i = 0; i < c.fileCount; ++i) {
+        platform::UniqueFile f = platform::openFile(c.files[static_cast<size_t>(i)], "rb");
+        if (!f) return false;
+        std::setvbuf(f.get(), nullptr, _IOFBF, kFileBufferSize);
+        bool atEnd = false;
+        bool continues = false;
+        while (!atEnd) size += static_cast<uint64_t>(readFileLine(f.get(), line, atEnd, continues));
+        if (std::ferror(f.get())) return false;
+    }
+    return true;
 }
 
 ItemHeader scanItemHeader(std::string_view path) {

@@ -193,6 +193,30 @@ int SendMailItem(uint32_t completionMessage, std::string_view headerFile, std::s
 int SendMailItemAhead(uint32_t completionMessage, std::string_view headerFile, std::string_view bodyFile,
                       std::string_view signatureFile, std::string_view nextHeaderFile);
 
+// An outbox item: its header file and its body file.
+struct OutboxItem {
+    std::string headerFile;
+    std::string bodyFile;
+};
+// Items sent without waiting for replies, on a connection opened with
+// smtpPipelining whose EHLO reply announced PIPELINING and CHUNKING (RFC
+// 3030): each item goes as MAIL FROM, every RCPT TO and "BDAT SIZE LAST"
+// followed by its text exactly as SendMailItem would send it after DATA,
+// without dot-stuffing and without the final ".". items[0] is the item
+// completed now, the ones after it are sent ahead in that order, at most
+// window items in flight; each call passes the list from its own item on,
+// and what was already sent is not sent again. An item with several
+// recipients holds its text back until their replies came, so that it
+// never reaches some of them only. Each item completes on its own last
+// reply with SendMailItem's texts: wParam 0 "message sent", or wParam 1
+// with the refusal ("rcpt to: failed [550]", "message send failed [554]"),
+// after which the connection stays up and the next call goes on with the
+// next item. Replies behind a completed item wait unread until the call for
+// the next one; another command in between is refused as busy. On any
+// other connection it is SendMailItemAhead(items[0], items[1]).
+int SendMailItemsAhead(uint32_t completionMessage, std::span<const OutboxItem> items,
+                       std::string_view signatureFile, int window);
+
 // POP3 ----------------------------------------------------------------------
 
 // USER, PASS and STAT; completion lParam = the message count (also in count).

@@ -5,7 +5,11 @@
 
 #include "store/torvakit.h"
 
+#include <algorithm>
 #include <cctype>
+#include <deque>
+#include <optional>
+#include <vector>
 
 namespace netwire {
 
@@ -59,6 +63,7 @@ struct Offer {
     bool plain = false;
     bool login = false;
     bool pipelining = false;
+    bool chunking = false;
 };
 Offer g_offer;
 int g_ehloLines = 0;
@@ -97,6 +102,7 @@ void noteCapability(const Line& line) {
     for (char& ch : word) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     if (word == "STARTTLS") g_offer.startTls = true;
     if (word == "PIPELINING") g_offer.pipelining = true;
+    if (word == "CHUNKING") g_offer.chunking = true;
     if (word.rfind("AUTH", 0) == 0 && (word.size() == 4 || word[4] == ' ' || word[4] == '=')) {
         g_offer.auth = true;
         word += ' ';
@@ -204,9 +210,10 @@ const char* checkEnvelope(const ItemHeader& item) {
     }
 }
 
-// An item's MAIL FROM, RCPT TO for each address and DATA as one text, the
-// same lines the lock-step exchange sends one by one (checkEnvelope first).
-std::string envelope(const ItemHeader& item) {
+// An item's MAIL FROM and RCPT TO for each address as one text, the same
+// lines the lock-step exchange sends one by one (checkEnvelope first).
+std::string mailAndRecipients(const ItemHeader& item, int& recipients) {
+    recipients = 0;
     std::string address;
     torvakit::extractemailaddr(item.from, address);
     std::string text = "MAIL FROM:" + address + "\r\n";
@@ -215,11 +222,18 @@ std::string envelope(const ItemHeader& item) {
         address.clear();
         torvakit::extractemailaddr(part, address);
         text += "RCPT TO:" + address + "\r\n";
+        ++recipients;
         from += part.size();
         if (from >= item.recipients.size()) break;
         ++from;
     }
-    return text + kData;
+    return text;
+}
+
+// The same with DATA behind.
+std::string envelope(const ItemHeader& item) {
+    int recipients = 0;
+    return mailAndRecipients(item, recipients) + kData;
 }
 
 bool pipelining() { return conn().smtpPipelining && g_offer.pipelining; }
@@ -247,6 +261,156 @@ bool prepareItem(std::string_view headerFile, std::string_view bodyFile, std::st
     return true;
 }
 
+// Chunking: items sent as "BDAT SIZE LAST" and their text, several in
+// flight. Each flight owes its replies in order: RSET when the group began
+// with one, MAIL FROM, one per RCPT TO, then the last one (BDAT, or the RSET
+// that replaces the text of an item whose recipients were refused).
+struct Flight {
+    std::string header;
+    std::string body;
+    std::string signature;   // empty when the item goes without
+    std::string messageId;
+    int recipients = 0;
+    bool rset = false;       // the group begins with RSET
+    bool gated = false;      // the text waits for the recipients' replies
+    bool dropped = false;    // a gated item whose text was replaced by RSET
+    int replies = 0;         // read so far
+    std::string failure;     // the first refusal
+    uint64_t size = 0;
+    int owed() const { return (rset ? 1 : 0) + 2 + recipients; }
+};
+// Sent, replies owed, oldest first.
+std::deque<Flight> g_flights;
+// Not sent yet, in order, and the one measured for sending next.
+std::vector<OutboxItem> g_upcoming;
+std::optional<std::pair<Flight, ItemHeader>> g_measured;
+std::string g_signature;
+int g_window = 1;
+bool g_streaming = false;   // the text of the newest flight is being queued
+bool g_gateShut = false;    // the newest flight waits for its recipients' replies
+bool g_needRset = false;    // a transaction failed: the next group resets first
+bool g_pumping = false;
+
+bool chunking() { return pipelining() && g_offer.chunking; }
+
+void resetChunks() {
+    g_flights.clear();
+    g_upcoming.clear();
+    g_measured.reset();
+    g_streaming = g_gateShut = g_needRset = false;
+}
+
+void streamChunk(const Flight& f) {
+    Connection& c = conn();
+    setTransferFiles(f.header, f.body, f.signature);
+    if (!openForRead(0)) return closeWithError(kCannotReadFile);
+    c.rawData = true;
+    c.rawBytes = 0;
+    c.fileSend = kFileSendStreaming;
+    g_streaming = true;
+    runFileSender();
+}
+
+std::string bdatLine(uint64_t size) { return "BDAT " + std::to_string(size) + " LAST\r\n"; }
+
+// Reads and measures the next upcoming item; false when it cannot go ahead
+// (it is dealt with, and refused, on the call that names it first).
+bool measureNext() {
+    if (g_measured && g_measured->first.header == g_upcoming.front().headerFile) return true;
+    g_measured.reset();
+    const OutboxItem& next = g_upcoming.front();
+    ItemHeader item = scanItemHeader(next.headerFile);
+    if (!item.readable || checkEnvelope(item)) return false;
+    bool withSignature = item.signature && !g_signature.empty();
+    if (withSignature && !platform::openFile(g_signature, "rb")) return false;
+    setTransferFiles(next.headerFile, next.bodyFile, withSignature ? std::string_view(g_signature) : std::string_view());
+    Flight f;
+    if (!measureTransferFiles(f.size)) return false;
+    f.header = next.headerFile;
+    f.body = next.bodyFile;
+    if (withSignature) f.signature = g_signature;
+    f.messageId = item.messageId;
+    g_measured.emplace(std::move(f), std::move(item));
+    return true;
+}
+
+// Sends the groups of upcoming items while the window has room, one text
+// being queued at a time.
+void pumpChunks() {
+    Connection& c = conn();
+    if (g_pumping) return;
+    g_pumping = true;
+    while (c.state == State::Connected && !c.closePending && !g_streaming && !g_gateShut && !g_upcoming.empty() &&
+           static_cast<int>(g_flights.size()) < g_window) {
+        if (!measureNext()) {
+            g_upcoming.clear();
+            // Nothing ahead of it: this is the item the caller asked for.
+            if (g_flights.empty() && c.step == kStepChunks) closeWithError(kCannotReadFile);
+            break;
+        }
+        auto& [f, item] = *g_measured;
+        std::string text = g_needRset ? "RSET\r\n" : "";
+        text += mailAndRecipients(item, f.recipients);
+        // With one recipient a refusal means no delivery at all; with more,
+        // the text must not reach some of them only.
+        f.gated = f.recipients > 1;
+        if (!f.gated) text += bdatLine(f.size);
+        if (queueText(text) != 0) break;  // the next write event goes on
+        f.rset = g_needRset;
+        g_needRset = false;
+        g_flights.push_back(std::move(f));
+        g_measured.reset();
+        g_upcoming.erase(g_upcoming.begin());
+        if (g_flights.back().gated) g_gateShut = true;
+        else streamChunk(g_flights.back());
+    }
+    g_pumping = false;
+}
+
+// The last RCPT TO reply of a gated item: its text, or RSET when a
+// recipient was refused.
+void openGate(Flight& f) {
+    g_gateShut = false;
+    if (!f.failure.empty()) {
+        f.dropped = true;
+        queueText("RSET\r\n");
+        return pumpChunks();
+    }
+    // The server has read the commands before this one: the queue is empty.
+    if (queueText(bdatLine(f.size)) != 0) return closeWithError(kCannotReadFile);
+    streamChunk(f);
+}
+
+void chunkReply(const Line& line) {
+    Connection& c = conn();
+    if (g_flights.empty()) return;
+    Flight& f = g_flights.front();
+    const int reply = code(line);
+    const int index = f.replies++;
+    const int mail = f.rset ? 1 : 0;
+    const char* refusal = nullptr;
+    if (index == mail) {
+        if (reply != kReplyOk) refusal = "mail from: failed [%d]";
+    } else if (index > mail && index <= mail + f.recipients) {
+        if (reply != kReplyOk) refusal = "rcpt to: failed [%d]";
+    } else if (index > mail && !f.dropped && reply != kReplyOk) {
+        refusal = "message send failed [%d]";
+    }
+    if (refusal && f.failure.empty()) f.failure = formatText(TextKind::SmtpError, refusal, reply);
+    if (f.gated && index == mail + f.recipients) openGate(f);
+    if (c.state != State::Connected || f.replies < f.owed()) return;
+    const std::string failure = std::move(f.failure);
+    // A failed transaction may leave the server expecting RSET.
+    if (!failure.empty() && !f.dropped) g_needRset = true;
+    g_flights.pop_front();
+    c.step = kStepReady;
+    if (failure.empty()) postCompletion(0, kSent);
+    else postCompletion(1, formatText(TextKind::SmtpError, "%s", failure.c_str()));
+    pumpChunks();
+    // The replies to the items behind wait for the call that names them.
+    if (c.state == State::Connected) c.held = !g_flights.empty();
+}
+
 }  // namespace
 
 namespace engine {
@@ -254,6 +418,15 @@ namespace engine {
 void smtpTlsEstablished() { sendEhlo(); }
 
 void smtpDataQueued() {
+    Connection& c = conn();
+    if (c.rawData) {
+        c.rawData = false;
+        g_streaming = false;
+        // A file that changed since it was measured would leave the server
+        // reading our next commands as text.
+        if (g_flights.empty() || c.rawBytes != g_flights.back().size) return closeWithError(kCannotReadFile);
+        return pumpChunks();
+    }
     if (g_pendingNext.empty()) return;
     std::string next = std::move(g_pendingNext);
     g_pendingNext.clear();
@@ -263,6 +436,10 @@ void smtpDataQueued() {
     if (!item.readable || checkEnvelope(item)) return;
     if (queueText(envelope(item)) != 0) return;
     g_aheadHeader = std::move(next);
+}
+
+void smtpWriteReady() {
+    if (!g_upcoming.empty()) pumpChunks();
 }
 
 void smtpLine(const Line& line) {
@@ -277,6 +454,7 @@ void smtpLine(const Line& line) {
         g_grouped = false;
         g_pendingNext.clear();
         g_aheadHeader.clear();
+        resetChunks();
         if (c.security == kSecurityNone && c.user.empty() && !c.smtpPipelining) {
             c.step = kStepHelo;
             queueText(kHelo);
@@ -360,6 +538,7 @@ void smtpLine(const Line& line) {
         c.held = !g_aheadHeader.empty();
         postCompletion(0, kSent);
         break;
+    case kStepChunks: chunkReply(line); break;
     default: break;
     }
 }
@@ -411,6 +590,49 @@ int SendMailItemAhead(uint32_t completionMessage, std::string_view headerFile, s
         torvakit::extractemailaddr(item.from, sender);
         queueCommand("MAIL FROM:%s\r\n", sender.c_str());
     }
+    return 0;
+}
+
+int SendMailItemsAhead(uint32_t completionMessage, std::span<const OutboxItem> items,
+                       std::string_view signatureFile, int window) {
+    Connection& c = conn();
+    const bool inBatch = !g_flights.empty();
+    if (!inBatch && !chunking()) {
+        if (items.empty()) return SendMailItem(completionMessage, "", "", signatureFile);
+        return SendMailItemAhead(completionMessage, items[0].headerFile, items[0].bodyFile, signatureFile,
+                                 items.size() > 1 ? std::string_view(items[1].headerFile) : std::string_view());
+    }
+    // Held: only the item whose replies come next may be asked for.
+    const char* refusal = c.state != State::Connected ? "not connected (SendMailItemsAhead)"
+                          : items.empty() || c.step != kStepReady || c.held != inBatch ||
+                                  (inBatch && items[0].headerFile != g_flights.front().header)
+                              ? "dll busy (SendMailItemsAhead)"
+                              : nullptr;
+    if (refusal) {
+        closeWithError(refusal);
+        return 0;
+    }
+    std::string messageId;
+    if (inBatch) {
+        messageId = g_flights.front().messageId;
+    } else {
+        // The first item of a batch is checked as SendMailItem checks it.
+        ItemHeader item;
+        if (!prepareItem(items[0].headerFile, items[0].bodyFile, signatureFile, item)) return 0;
+        messageId = item.messageId;
+    }
+    g_signature = std::string(signatureFile);
+    g_window = std::clamp(window, 1, kMaxAhead);
+    const size_t from = std::min(g_flights.size(), items.size());
+    const size_t to = std::max(from, std::min(items.size(), static_cast<size_t>(g_window)));
+    g_upcoming.assign(items.begin() + static_cast<std::ptrdiff_t>(from), items.begin() + static_cast<std::ptrdiff_t>(to));
+    beginCommand(completionMessage, kStepChunks,
+                 formatText(TextKind::SmtpProgress, "sending message %s", messageId.c_str()));
+    if (inBatch) {
+        c.held = false;
+        resumeReceive();
+    }
+    if (c.state == State::Connected && c.step == kStepChunks) pumpChunks();
     return 0;
 }
 

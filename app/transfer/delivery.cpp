@@ -65,6 +65,7 @@ void Delivery::start(DeliveryKind kind) {
     m_delivered.clear();
     m_refused.clear();
     m_inFlight.clear();
+    m_ahead.clear();
     m_position = 0;
     t.host().lockForTransfer();
     t.deliveryFlag = true;
@@ -110,6 +111,12 @@ void Delivery::onCompletion(uintptr_t wParam, intptr_t lParam) {
         // it stays in the outbox and the run goes on with the next one.
         if (wParam == 0) {
             m_delivered.push_back(m_inFlight);
+        } else if (m_kind == DeliveryKind::Mail) {
+            // A mail item refused while others were in flight: it stays in
+            // the outbox and the run goes on with the ones behind it.
+            std::string subject, ignored;
+            torvakit::GetSubject(outboxFolder(), subject, ignored, m_inFlightRow, kDeliverySortType);
+            m_refused.push_back({subject, replyText(lParam), true});
         } else {
             const std::string reply = replyText(lParam);
             m_refused.back().reply = reply.empty() ? std::string(kArticleRefused) : reply;
@@ -129,7 +136,25 @@ bool Delivery::findItem(const std::string& outbox, int32_t& position, int32_t& r
     return false;
 }
 
+bool Delivery::sendNextMailAhead() {
+    const std::string outbox = outboxFolder();
+    Upcoming next;
+    while (m_ahead.size() < static_cast<size_t>(kSendWindow) && findItem(outbox, m_position, next.row, next.body))
+        m_ahead.push_back(next);
+    if (m_ahead.empty()) return false;
+    std::vector<netwire::OutboxItem> items;
+    items.reserve(m_ahead.size());
+    for (const Upcoming& u : m_ahead) items.push_back({outbox + headerNameOf(fileName(u.body)), u.body});
+    m_inFlight = fileName(m_ahead.front().body);
+    m_inFlightRow = m_ahead.front().row;
+    m_ahead.pop_front();
+    m_step = DeliveryStep::Sending;
+    netwire::SendMailItemsAhead(kDeliverMessage, items, m_transfers.host().settings().sigfile, kSendWindow);
+    return true;
+}
+
 bool Delivery::sendNext() {
+    if (m_kind == DeliveryKind::Mail && m_transfers.host().settings().smtppipe != 0) return sendNextMailAhead();
     const std::string outbox = outboxFolder();
     int32_t row = 0;
     std::string body;
@@ -145,13 +170,6 @@ bool Delivery::sendNext() {
         const std::string& signature = m_transfers.host().settings().sigfile;
         if (m_kind == DeliveryKind::News) {
             netwire::PostItem(kDeliverMessage, header, body, signature);
-        } else if (m_transfers.host().settings().smtppipe != 0) {
-            // The engine sends the next item's commands behind this one's
-            // data when the server takes pipelining.
-            int32_t position = m_position, nextRow = 0;
-            std::string nextBody, nextHeader;
-            if (findItem(outbox, position, nextRow, nextBody)) nextHeader = outbox + headerNameOf(fileName(nextBody));
-            netwire::SendMailItemAhead(kDeliverMessage, header, body, signature, nextHeader);
         } else {
             netwire::SendMailItem(kDeliverMessage, header, body, signature);
         }
@@ -164,7 +182,7 @@ std::string Delivery::report(size_t count, std::string_view what) const {
     std::string text = std::to_string(count) + std::string(what);
     for (const Refusal& r : m_refused) {
         if (r.reply.empty()) continue;
-        text += "\n" + std::string(kArticleRefused) + ": " + r.subject + " (" + r.reply + ")";
+        text += "\n" + std::string(r.mail ? kMessageRefused : kArticleRefused) + ": " + r.subject + " (" + r.reply + ")";
     }
     return text;
 }

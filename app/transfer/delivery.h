@@ -8,6 +8,7 @@
 #include "transfer/connection.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,9 @@ inline constexpr std::string_view kArticlesPosted = " articles posted";
 inline constexpr std::string_view kMessagesSent = " messages sent";
 inline constexpr std::string_view kItemsDelivered = " items delivered";
 inline constexpr std::string_view kArticleRefused = "article refused by server";
+inline constexpr std::string_view kMessageRefused = "message refused by server";
+// Mail items in flight at once when the server takes them without waiting.
+inline constexpr int kSendWindow = 64;
 inline constexpr std::string_view kCannotFileSent = "cannot file delivered item";
 
 class Delivery {
@@ -57,12 +61,20 @@ private:
     struct Refusal {
         std::string subject;
         std::string reply;
+        bool mail = false;
+    };
+    struct Upcoming {
+        int32_t row = 0;
+        std::string body;
     };
 
     void onCompletion(uintptr_t wParam, intptr_t lParam);
     void onCancel(bool normalEnd);
     // Hands the next item of the kind to the engine; false when none is left.
     bool sendNext();
+    // The same for mail with smtppipe: the items after it go along, for an
+    // engine that sends them ahead.
+    bool sendNextMailAhead();
     // The next item of the kind from position on (advanced past it); false
     // when none is left.
     bool findItem(const std::string& outbox, int32_t& position, int32_t& row, std::string& body) const;
@@ -79,6 +91,8 @@ private:
     int32_t m_listLength = 0;
     int32_t m_position = 0;
     std::string m_inFlight;  // body file name handed to the engine
+    int32_t m_inFlightRow = 0;
+    std::deque<Upcoming> m_ahead;  // mail items found after m_inFlight
     std::vector<std::string> m_delivered;
     std::vector<Refusal> m_refused;
     bool m_deliverAll = false;

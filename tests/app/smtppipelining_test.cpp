@@ -4,6 +4,8 @@
 // replies are cut; a refusal or a close part-way keeps every item whose "."
 // was not accepted in the outbox; a server that does not announce it (or
 // does not know EHLO) gets the commands one at a time, as without smtppipe.
+// One that also announces CHUNKING gets the items as BDAT chunks, a window
+// of them in flight, and a refused item does not stop the ones behind it.
 #include "transfer/delivery.h"
 #include "transfer/transfer.h"
 
@@ -35,6 +37,7 @@ struct Item {
     std::string envelope;  // MAIL, RCPT and DATA as the group sends them
     std::vector<std::string> commands;
     std::string data;      // the text, dot-stuffed, with its "."
+    std::string chunked;   // MAIL, RCPT and BDAT with the text as it is
 };
 
 class PipelinedDelivery : public ::testing::Test {
@@ -62,6 +65,9 @@ protected:
         it.commands.push_back("DATA\r\n");
         for (const std::string& c : it.commands) it.envelope += c;
         it.data = readFile(dir.file("OUT/" + header)) + "\r\n." + text + "\r\n.\r\n";
+        const std::string chunk = readFile(dir.file("OUT/" + header)) + "\r\n" + text + "\r\n";
+        it.chunked = it.envelope.substr(0, it.envelope.size() - 6) + "BDAT " + std::to_string(chunk.size()) +
+                     " LAST\r\n" + chunk;
         return it;
     }
     void run(ScriptServer& server) {
@@ -170,6 +176,24 @@ TEST_F(PipelinedDelivery, AServerWithoutPipeliningGetsOneCommandAtATime) {
         EXPECT_EQ(server.received(), server.expected());
         EXPECT_EQ(host.boxes.back(), "1 messages sent");
     }
+}
+
+TEST_F(PipelinedDelivery, WithChunkingARefusedItemStaysAndTheOnesBehindItAreFiled) {
+    const Item a = item("a first", "x@lab.test");
+    const Item b = item("b second", "nobody@lab.test");
+    const Item c = item("c third", "x@lab.test");
+    ScriptServer server({S::S("220 lab ESMTP\r\n"), S::C("EHLO orrindel.mail\r\n"),
+                         S::S("250-lab.test hello\r\n250-PIPELINING\r\n250 CHUNKING\r\n"),
+                         S::C(a.chunked + b.chunked + c.chunked),
+                         S::S("250 ok\r\n250 ok\r\n250 queued a\r\n250 ok\r\n550 no such user\r\n554 no recipients\r\n"
+                              "250 ok\r\n250 ok\r\n250 queued c\r\n"),
+                         S::C("QUIT\r\n"), S::S("221 bye\r\n")});
+    run(server);
+    EXPECT_EQ(server.received(), server.expected());
+    ASSERT_FALSE(host.boxes.empty());
+    EXPECT_EQ(host.boxes.back(), "2 messages sent\nmessage refused by server: b second (rcpt to: failed [550])");
+    EXPECT_EQ(count("SENT"), 2u);
+    EXPECT_EQ(count("OUT"), 1u);
 }
 
 }  // namespace

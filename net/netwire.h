@@ -176,6 +176,24 @@ int GetHeaderAhead(uint32_t completionMessage, std::string_view headerFile, int3
 // The BODY reply of article sent ahead by GetHeaderAhead, as GetBody reads it.
 int GetBodyAhead(uint32_t completionMessage, std::string_view bodyFile, int32_t article);
 
+// A body to ask for: by article number, or by messageId when article is -1
+// (GetBody's two forms).
+struct BodySelector {
+    int32_t article = -1;
+    std::string messageId;
+};
+// GetBody of selectors[0], with BODY of the selectors after it sent ahead in
+// that order, at most window in flight (topped up once half of them are
+// answered). Only selectors[0]'s reply is read into the file and completed
+// as GetBody completes it ("body retrieved", or wParam 1 "body not available
+// [430]"); the replies behind it stay unread until the next call. Each call
+// passes the list from its own body on, continuing the list of the call
+// before (what was sent is not sent again, but later selectors may be added
+// at its end); a first selector other than the one whose reply comes next,
+// or another command while replies are owed, is refused as busy.
+int GetBodiesAhead(uint32_t completionMessage, std::string_view bodyFile, std::span<const BodySelector> selectors,
+                   int window);
+
 // SMTP ----------------------------------------------------------------------
 
 // Sends one outbox item to every To and Cc address of its header file.

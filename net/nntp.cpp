@@ -66,6 +66,9 @@ struct Owed {
     int32_t number;
 };
 std::deque<Owed> g_owed;
+// The arguments of the BODY commands of GetBodiesAhead whose replies are
+// owed, oldest first; meaningful while conn().aheadStep is kStepBody.
+std::deque<std::string> g_owedBodies;
 bool g_aheadBodies = false;
 int32_t* g_capabilitySlot = nullptr;
 
@@ -96,6 +99,12 @@ void closeWith(const char* format, const Line& line) {
 void replyComplete() {
     Connection& c = conn();
     c.step = kStepReady;
+    if (c.aheadStep == kStepBody) {
+        if (!g_owedBodies.empty()) g_owedBodies.pop_front();
+        c.held = !g_owedBodies.empty();
+        if (!c.held) c.aheadStep = kStepReady;
+        return;
+    }
     if (c.aheadStep != kStepHead) {
         g_owed.clear();
         return;
@@ -499,7 +508,7 @@ bool guardAhead(int step, int32_t article, const char* notConnected, const char*
     const char* text = nullptr;
     if (c.state != State::Connected)
         text = notConnected;
-    else if (c.step != kStepReady || article < 0 ||
+    else if (c.step != kStepReady || article < 0 || c.aheadStep == kStepBody ||
              (!g_owed.empty() && (g_owed.front().step != step || g_owed.front().number != article)) ||
              (g_owed.empty() && step != kStepHead))
         text = busy;
@@ -572,6 +581,77 @@ int GetBodyAhead(uint32_t completionMessage, std::string_view bodyFile, int32_t 
     setTransferFiles(bodyFile);
     const uint32_t number = static_cast<uint32_t>(article);
     beginCommand(completionMessage, kStepBody, formatText(TextKind::NntpProgress, "getting body %u", number));
+    resumeReceive();
+    return 0;
+}
+
+namespace {
+
+// What follows "BODY " for a selector.
+std::string bodyArgument(const BodySelector& selector) {
+    return selector.article == -1 ? selector.messageId : std::to_string(selector.article);
+}
+
+// Sends BODY for the selectors after those already owed, up to window in
+// flight, in one write; nothing is sent while more than half the window is
+// still owed. A selector GetBody would refuse, and those after it, are not
+// sent: the call for it refuses it. False when the connection was closed.
+bool sendBodiesAhead(std::span<const BodySelector> selectors, int window, const char* busy) {
+    Connection& c = conn();
+    window = std::clamp(window, 1, kMaxAheadWindow);
+    const size_t owed = g_owedBodies.size();
+    if (owed > static_cast<size_t>(window / 2)) return true;
+    const size_t until = std::min(selectors.size(), static_cast<size_t>(window));
+    c.holdFlush = true;
+    for (size_t i = owed; i < until; ++i) {
+        const BodySelector& selector = selectors[i];
+        if (selector.article == -1 && checkArgument(selector.messageId, kBodyOverhead, kIdTooLong, kIdInvalid)) break;
+        std::string argument = bodyArgument(selector);
+        if (queueText("BODY " + argument + "\r\n") != 0) break;
+        g_owedBodies.push_back(std::move(argument));
+    }
+    c.holdFlush = false;
+    if (g_owedBodies.empty()) {
+        closeWithError(busy);
+        return false;
+    }
+    c.aheadStep = kStepBody;
+    flushQueue();
+    return c.state == State::Connected;
+}
+
+}  // namespace
+
+int GetBodiesAhead(uint32_t completionMessage, std::string_view bodyFile, std::span<const BodySelector> selectors,
+                   int window) {
+    constexpr const char* kBusy = "dll busy (GetBodiesAhead)";
+    Connection& c = conn();
+    if (c.aheadStep != kStepBody) g_owedBodies.clear();
+    const char* text = nullptr;
+    if (c.state != State::Connected)
+        text = "not connected (GetBodiesAhead)";
+    else if (c.step != kStepReady || selectors.empty() || (c.aheadStep != kStepBody && c.held) ||
+             (!g_owedBodies.empty() && g_owedBodies.front() != bodyArgument(selectors.front())))
+        text = kBusy;
+    if (text) {
+        closeWithError(text);
+        return 0;
+    }
+    const BodySelector& first = selectors.front();
+    if (g_owedBodies.empty() && first.article == -1) {
+        if (const char* refusal = checkArgument(first.messageId, kBodyOverhead, kIdTooLong, kIdInvalid)) {
+            closeWithError(refusal);
+            return 0;
+        }
+    }
+    if (!sendBodiesAhead(selectors, window, kBusy)) return 0;
+    c.held = false;
+    setTransferFiles(bodyFile);
+    const char* progress =
+        first.article == -1
+            ? formatText(TextKind::NntpProgress, "getting body %s", first.messageId.c_str())
+            : formatText(TextKind::NntpProgress, "getting body %u", static_cast<uint32_t>(first.article));
+    beginCommand(completionMessage, kStepBody, progress);
     resumeReceive();
     return 0;
 }

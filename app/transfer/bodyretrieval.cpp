@@ -22,6 +22,9 @@ void BodyRetrieval::start(bool highlighted, bool allGroups, int viewRow) {
     m_sortType = m_host.listSortType();
     m_total = 0;
     m_step = BodyStep::Connected;
+    m_askedPipelining = false;
+    m_pipelining = 0;
+    m_ahead.clear();
     m_flags.bodyRun = true;
     m_posts.runStarts();
     netwire::OpenServer(&t, kSocketMessage, kBodiesMessage, kStatusMessage, t.host().settings().nntp,
@@ -35,8 +38,27 @@ void BodyRetrieval::post() {
 
 void BodyRetrieval::onCompletion(uintptr_t wParam) {
     switch (m_step) {
-    case BodyStep::Connected: openGroup(); return;
-    case BodyStep::Scan: scan(); return;
+    case BodyStep::Connected:
+        // Asked once per connection; a body for the viewer is one body.
+        if (m_aheadWindow > 0 && m_viewRow < 0 && !m_askedPipelining) {
+            m_askedPipelining = true;
+            m_step = BodyStep::Capabilities;
+            netwire::QueryNewsPipelining(kBodiesMessage, m_pipelining);
+            return;
+        }
+        openGroup();
+        return;
+    case BodyStep::Capabilities: openGroup(); return;
+    case BodyStep::Ahead: onAheadBody(wParam == 0); return;
+    case BodyStep::Scan:
+        if (m_pipelining == 1 && m_aheadWindow > 0 && m_viewRow < 0) {
+            fillAhead();
+            if (m_ahead.empty()) return endOfRows();
+            requestAhead();
+            return;
+        }
+        scan();
+        return;
     case BodyStep::ByMessageId:
         if (wParam == 0) {
             storeBody();
@@ -70,7 +92,9 @@ void BodyRetrieval::openGroup() {
     netwire::OpenGroup(kBodiesMessage, group, m_articleCount, m_first, m_last);
 }
 
-void BodyRetrieval::scan() {
+// The next row of the shown list that wants its body, into m_row and the
+// fields after it; false at the end of the list.
+bool BodyRetrieval::nextWantedRow() {
     const char wanted = m_highlighted ? kHighlightedNoBodyStatus : kSelectedStatus;
     const int32_t items = m_folder.empty() ? 0 : m_host.listItemCount();
     while (m_rowCounter <= items) {
@@ -81,17 +105,26 @@ void BodyRetrieval::scan() {
                                    m_articleNumber) != 1)
             continue;
         if (m_status != wanted || hasBody) continue;
-        platform::deleteFile(m_transfers.dataPath(kBodyTemp));
-        if (m_messageId.empty()) {
-            m_step = BodyStep::ByNumber;
-            netwire::GetBody(kBodiesMessage, m_transfers.dataPath(kBodyTemp), static_cast<int32_t>(m_articleNumber),
-                             "");
-        } else {
-            m_step = BodyStep::ByMessageId;
-            netwire::GetBody(kBodiesMessage, m_transfers.dataPath(kBodyTemp), -1, m_messageId);
-        }
-        return;
+        return true;
     }
+    return false;
+}
+
+void BodyRetrieval::scan() {
+    if (!nextWantedRow()) return endOfRows();
+    platform::deleteFile(m_transfers.dataPath(kBodyTemp));
+    if (m_messageId.empty()) {
+        m_step = BodyStep::ByNumber;
+        netwire::GetBody(kBodiesMessage, m_transfers.dataPath(kBodyTemp), static_cast<int32_t>(m_articleNumber), "");
+    } else {
+        m_step = BodyStep::ByMessageId;
+        netwire::GetBody(kBodiesMessage, m_transfers.dataPath(kBodyTemp), -1, m_messageId);
+    }
+}
+
+// The group's rows are done (and no reply is owed): the next group, the
+// scan over again for rows marked meanwhile, or the end of the run.
+void BodyRetrieval::endOfRows() {
     if (m_allGroups && m_groupIndex < m_host.newsgroupCount() - 1) {
         ++m_groupIndex;
         m_host.selectNewsgroup(m_groupIndex);
@@ -111,6 +144,51 @@ void BodyRetrieval::scan() {
     m_transfers.cancel(true);
     m_host.statusRefresh();
     m_transfers.host().information(std::to_string(total) + std::string(kBodiesRetrieved));
+}
+
+// Scans on until a window of rows is waiting for its replies. The list is
+// read a window ahead of what is stored, never further.
+void BodyRetrieval::fillAhead() {
+    while (m_ahead.size() < static_cast<size_t>(m_aheadWindow) && nextWantedRow())
+        m_ahead.push_back({m_row, m_status, m_messageId, m_bodyPath, m_articleNumber, m_messageId.empty()});
+}
+
+void BodyRetrieval::requestAhead() {
+    std::vector<netwire::BodySelector> selectors;
+    selectors.reserve(m_ahead.size());
+    for (const Pending& p : m_ahead)
+        selectors.push_back({p.byNumber ? static_cast<int32_t>(p.articleNumber) : -1, p.byNumber ? "" : p.messageId});
+    platform::deleteFile(m_transfers.dataPath(kBodyTemp));
+    m_step = BodyStep::Ahead;
+    netwire::GetBodiesAhead(kBodiesMessage, m_transfers.dataPath(kBodyTemp), selectors, m_aheadWindow);
+}
+
+// Each reply is stored (or the row given up) exactly as one at a time
+// before the next one is read; a refused id is asked again by number
+// behind the rows already asked for.
+void BodyRetrieval::onAheadBody(bool fetched) {
+    Pending done = std::move(m_ahead.front());
+    m_ahead.pop_front();
+    m_row = done.row;
+    m_status = done.status;
+    m_bodyPath = done.bodyPath;
+    if (fetched) {
+        torvakit::moveoverfile(m_transfers.dataPath(kBodyTemp), m_bodyPath);
+        if (m_status == kHighlightedNoBodyStatus)
+            torvakit::SetListStatus(m_folder, m_row, m_sortType, kHighlightedStatus);
+        m_host.statusRefresh();
+        ++m_total;
+    } else if (!done.byNumber) {
+        done.byNumber = true;
+        m_ahead.push_back(std::move(done));
+    } else {
+        if (m_status != kHighlightedNoBodyStatus) torvakit::SetListStatus(m_folder, m_row, m_sortType, kHeaderOnlyStatus);
+        m_host.statusRefresh();
+    }
+    if (m_transfers.transferState != kNewsTransfer) return;
+    fillAhead();
+    if (m_ahead.empty()) return endOfRows();
+    requestAhead();
 }
 
 void BodyRetrieval::storeBody() {

@@ -11,6 +11,7 @@
 #include "transfer/connection.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -168,10 +169,12 @@ private:
 };
 
 enum class BodyStep {
-    Connected,    // connected, or the next group: open it
-    Scan,         // look for the next item that wants its body
-    ByMessageId,  // BODY <message-id> answered
-    ByNumber,     // BODY n answered
+    Connected,     // connected, or the next group: open it
+    Scan,          // look for the next item that wants its body
+    ByMessageId,   // BODY <message-id> answered
+    ByNumber,      // BODY n answered
+    Capabilities,  // whether the server takes commands sent ahead
+    Ahead,         // the first of the bodies asked for ahead answered
 };
 
 class BodyRetrieval {
@@ -187,10 +190,28 @@ public:
     BodyStep step() const { return m_step; }
     int32_t total() const { return m_total; }
     bool staleOwnMessage(intptr_t lParam) { return m_posts.stale(lParam); }
+    // Bodies asked for ahead when the server allows it; 0 never asks the
+    // server and fetches one body at a time.
+    void setAheadWindow(int bodies) { m_aheadWindow = bodies; }
 
 private:
+    // A row whose body was asked for ahead, as the scan found it.
+    struct Pending {
+        int32_t row = -1;
+        char status = 0;
+        std::string messageId;
+        std::string bodyPath;
+        uint32_t articleNumber = 0;
+        bool byNumber = false;  // asked by number (no id, or the id was refused)
+    };
+
     void openGroup();
     void scan();
+    bool nextWantedRow();
+    void endOfRows();
+    void fillAhead();
+    void requestAhead();
+    void onAheadBody(bool fetched);
     void storeBody();
     void continueScan();
     void post();
@@ -214,6 +235,12 @@ private:
     uint32_t m_articleNumber = 0;
     int32_t m_articleCount = 0, m_first = 0, m_last = 0;
     int32_t m_total = 0;
+    int m_aheadWindow = kNewsAheadWindow;
+    bool m_askedPipelining = false;  // once per connection
+    int32_t m_pipelining = 0;        // 1: bodies are asked for ahead
+    // The rows asked for (or to be asked for) ahead, in the order of their
+    // replies; a row whose id was refused comes again at the end, by number.
+    std::deque<Pending> m_ahead;
 };
 
 // The news commands of the main window and the two machines behind them.

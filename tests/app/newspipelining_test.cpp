@@ -84,6 +84,7 @@ struct Outcome {
     uint32_t mark = 0;
     std::vector<std::string> statuses, boxes;
     std::string received, expected;
+    std::string rowStatuses;  // the chosen-bodies pass: the four rows' statuses after it
 };
 
 // One run in a data directory of its own with group "lab.pipe" subscribed
@@ -225,6 +226,131 @@ TEST(NewsPipelining, TheLimitBoundsTheWindowSoTheNextGroupFollowsOnTheSameConnec
     EXPECT_EQ(out.received, out.expected);
     EXPECT_EQ(out.mark, 4u);
     EXPECT_EQ(out.boxes, std::vector<std::string>{"4 new articles retrieved"});
+}
+
+// The chosen-bodies pass over a group of four filed headers, every row
+// marked "S": the headers come one at a time from a first server, the
+// bodies from bodyScript.
+Outcome chosenBodies(std::vector<ScriptServer::Step> bodyScript, ScriptServer::Options options, int aheadWindow) {
+    struct ListWindow : Window {
+        int rows = 0;
+        int listItemCount() const override { return rows; }
+    };
+    testsupport::TempDir dir{true};
+    platform::PollLoop loop;
+    ListWindow window;
+    window.groups = {"lab.pipe"};
+    torvakit::AddSub("subscr.dat", "SUBSCR.LST", "SUBSCR.IDX", window.groups[0]);
+    window.general.hlimit = 50;
+    Outcome out;
+    transfer::Transfers transfers(window, dir.path());
+    transfer::NewsTransfers news(transfers, window);
+    const std::string folder = transfer::newsgroupFolder(transfers, "lab.pipe");
+    {
+        auto script = opening("lab.pipe", 4);
+        for (int n = 1; n <= 4; ++n) {
+            script.push_back(S::C("HEAD " + std::to_string(n) + "\r\n"));
+            script.push_back(S::S(head(n)));
+            script.push_back(S::C("NEXT\r\n"));
+            script.push_back(S::S(n < 4 ? "223 " + std::to_string(n + 1) + " " + id(n + 1) + "\r\n"
+                                        : std::string("421 no next article\r\n")));
+        }
+        script.push_back(S::C("QUIT\r\n"));
+        ScriptServer server(std::move(script));
+        window.general.nntp = server.host();
+        news.news().setAheadWindow(0);
+        news.headers();
+        EXPECT_TRUE(loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 20000));
+        server.finish();
+        EXPECT_EQ(server.received(), server.expected());
+        loop.runFor(20);
+    }
+    torvakit::SortList(folder + "n.lst", 7);  // the shown list's index, as the main window builds it
+    window.rows = 4;
+    for (int row = 0; row < 4; ++row) torvakit::SetListStatus(folder, row, 7, transfer::kSelectedStatus);
+    window.statuses.clear();
+    window.boxes.clear();
+    {
+        ScriptServer server(std::move(bodyScript), options);
+        window.general.nntp = server.host();
+        news.bodies().setAheadWindow(aheadWindow);
+        news.bodies().start(false, false);
+        EXPECT_TRUE(loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 20000));
+        server.finish();
+        out.received = server.received();
+        out.expected = server.expected();
+    }
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        std::string text = readFile(e.path().string());
+        for (size_t at; (at = text.find(dir.path())) != std::string::npos;) text.replace(at, dir.path().size(), "DATA");
+        out.files[e.path().filename().string()] = text;
+    }
+    for (int row = 0; row < 4; ++row) out.rowStatuses += char(torvakit::GetListStatus(folder, row, 7));
+    out.statuses = window.statuses;
+    out.boxes = window.boxes;
+    if (netwire::ConnectionState() != netwire::kStateIdle) netwire::AbortConnection();
+    loop.runFor(20);
+    return out;
+}
+
+const std::string kUnknownId = "430 no such article\r\n";
+std::vector<ScriptServer::Step> bodiesOpening(bool version2) {
+    std::vector<ScriptServer::Step> script{S::S("200 lab ready\r\n")};
+    if (version2) {
+        script.push_back(S::C("CAPABILITIES\r\n"));
+        script.push_back(S::S(kVersion2));
+    }
+    script.push_back(S::C("GROUP lab.pipe\r\n"));
+    script.push_back(S::S("211 4 1 4 lab.pipe\r\n"));
+    return script;
+}
+std::string bodiesById(int from, int to) {
+    std::string text;
+    for (int n = from; n <= to; ++n) text += "BODY " + id(n) + "\r\n";
+    return text;
+}
+
+// Article 2's id is unknown to the server, its number is not: one at a
+// time it is asked again at once, with a window behind the window; either
+// way the same bodies and list records result.
+TEST(NewsPipelining, ChosenBodiesAskedAheadStoreWhatOneAtATimeStores) {
+    auto script = bodiesOpening(false);
+    for (auto step : {S::C(bodiesById(1, 1)), S::S(body(1)), S::C(bodiesById(2, 2)), S::S(kUnknownId),
+                      S::C("BODY 2\r\n"), S::S(body(2)), S::C(bodiesById(3, 3)), S::S(body(3)),
+                      S::C(bodiesById(4, 4)), S::S(body(4)), S::C("QUIT\r\n")})
+        script.push_back(step);
+    const Outcome reference = chosenBodies(script, {}, 0);
+    EXPECT_EQ(reference.received, reference.expected);
+    ASSERT_EQ(reference.boxes, std::vector<std::string>{"4 article bodies retrieved"});
+    ASSERT_EQ(reference.files.at("N0000001.omb"), "Body 2\r\n.dotted\r\n");
+    EXPECT_EQ(reference.rowStatuses, "SSSS");  // no row given up; started without a command, none cleared
+    for (int mode = 0; mode < 2; ++mode) {
+        SCOPED_TRACE(mode);
+        ScriptServer::Options options;
+        if (mode == 1) options.chunk = 1, options.pauseMicros = 20;
+        script = bodiesOpening(true);
+        for (auto step : {S::C(bodiesById(1, 4)), S::S(body(1) + kUnknownId + body(3) + body(4)),
+                          S::C("BODY 2\r\n"), S::S(body(2)), S::C("QUIT\r\n")})
+            script.push_back(step);
+        Outcome out = chosenBodies(script, options, transfer::kNewsAheadWindow);
+        EXPECT_EQ(out.received, out.expected);
+        EXPECT_EQ(out.files, reference.files);
+        EXPECT_EQ(out.boxes, reference.boxes);
+        EXPECT_EQ(count(out.statuses, "getting body 2"), 1);
+    }
+}
+
+TEST(NewsPipelining, AServerClosingAmongChosenBodiesKeepsTheStoredOnesAndTheRestSelected) {
+    auto script = bodiesOpening(true);
+    script.push_back(S::C(bodiesById(1, 4)));
+    script.push_back(S::S(body(1) + "222 2 " + id(2) + " body\r\nBody 2, cut sh"));
+    script.push_back(S::Close());
+    Outcome out = chosenBodies(script, {}, transfer::kNewsAheadWindow);
+    EXPECT_EQ(out.received, out.expected);
+    EXPECT_EQ(out.files.at("N0000000.omb"), "Body 1\r\n.dotted\r\n");
+    for (const char* name : {"N0000001.omb", "N0000002.omb", "N0000003.omb"}) EXPECT_FALSE(out.files.count(name)) << name;
+    EXPECT_EQ(out.rowStatuses, "SSSS");  // none given up for the lost server
+    EXPECT_EQ(out.boxes, std::vector<std::string>{"connexion closed"});
 }
 
 }  // namespace

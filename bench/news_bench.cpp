@@ -6,6 +6,11 @@
 //       each into the group's folder; prints "filed N in MS ms". WINDOW is
 //       the number of articles asked for ahead when the server allows it
 //       (default the program's; 0: one command at a time)
+//   news_bench bodies HOST:PORT GROUP [WINDOW]
+//       retrieves every header of GROUP (not timed), marks every row "S"
+//       and times the chosen-bodies pass that fetches their bodies; prints
+//       "stored N bodies in MS ms". WINDOW: bodies asked for ahead when the
+//       server allows it (0: one at a time)
 //   news_bench grouplist HOST:PORT NAME
 //       fetches the full active list through the newsgroup window's
 //       transfer (LIST, DATE, the list filed, sorted and counted), then
@@ -67,6 +72,7 @@ public:
     omail::GeneralSettings general;
     omail::FolderOptions options;
     std::string group, result, dataDir;
+    int rows = 0;
     void showStatus(const std::string&) override {}
     void information(const std::string& text) override { result = text; }
     bool askPassword(std::string_view, std::string&) override { return false; }
@@ -83,7 +89,7 @@ public:
     void reloadList() override {}
     void statusRefresh() override {}
     int listSortType() const override { return 7; }
-    int listItemCount() const override { return 0; }
+    int listItemCount() const override { return rows; }
     int listCurrentRow() const override { return -1; }
     std::vector<int> listSelectedRows() const override { return {}; }
     std::string shownFolder() override { return {}; }
@@ -110,6 +116,36 @@ int retrieveOnce(const char* host, const char* group, int aheadWindow) {
     std::printf("filed %u in %.0f ms (%s)\n", filed, ms, window.result.c_str());
     loop.runFor(50);
     return filed > 0 ? 0 : 1;
+}
+
+int bodiesOnce(const char* host, const char* group, int aheadWindow) {
+    const std::string dir = freshDirectory("-bodies");
+    std::string name = group;
+    torvakit::AddSub("subscr.dat", "SUBSCR.LST", "SUBSCR.IDX", name);
+    platform::PollLoop loop;
+    BenchWindow window;
+    window.general.nntp = host;
+    window.general.hlimit = 1000000;
+    window.group = name;
+    transfer::Transfers transfers(window, dir);
+    transfer::NewsTransfers news(transfers, window);
+    news.headers();
+    loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 600000);
+    const std::string folder = transfer::newsgroupFolder(transfers, name);
+    uint32_t filed = 0;
+    torvakit::GetFile(folder + "n.cnt", filed);
+    torvakit::SortList(folder + "n.lst", 7);
+    window.rows = static_cast<int>(filed);
+    for (int row = 0; row < window.rows; ++row) torvakit::SetListStatus(folder, row, 7, transfer::kSelectedStatus);
+    loop.runFor(50);
+    news.bodies().setAheadWindow(aheadWindow);
+    const auto start = Clock::now();
+    news.bodies().start(false, false);
+    loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 600000);
+    const double ms = msSince(start);
+    std::printf("stored %d bodies in %.0f ms (%s)\n", news.bodies().total(), ms, window.result.c_str());
+    loop.runFor(50);
+    return news.bodies().total() > 0 ? 0 : 1;
 }
 
 class ListHost : public news::GroupListHost {
@@ -156,7 +192,9 @@ int groupList(int argc, char** argv) {
 int main(int argc, char** argv) {
     if ((argc == 4 || argc == 5) && std::string(argv[1]) == "retrieve")
         return retrieveOnce(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : transfer::kNewsAheadWindow);
+    if ((argc == 4 || argc == 5) && std::string(argv[1]) == "bodies")
+        return bodiesOnce(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : transfer::kNewsAheadWindow);
     if (argc == 4 && std::string(argv[1]) == "grouplist") return groupList(argc, argv);
-    std::fprintf(stderr, "usage: news_bench retrieve HOST:PORT GROUP [WINDOW] | grouplist HOST:PORT NAME\n");
+    std::fprintf(stderr, "usage: news_bench retrieve|bodies HOST:PORT GROUP [WINDOW] | grouplist HOST:PORT NAME\n");
     return 2;
 }

@@ -91,6 +91,30 @@ run_slrnpull() {
 spread() { tr ' ' '\n' <<< "$1" | grep . | sort -n | awk '{ v[NR] = $1 } END {
     m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%d %.0f %d", v[1], m, v[NR] }'; }
 
+# BODIES=1: instead of slrnpull, our chosen-bodies pass over every row
+# (headers fetched first, not timed), asked ahead against one at a time.
+if [ -n "${BODIES:-}" ]; then
+    run_bodies() {  # WINDOW
+        local out
+        out=$("$bench" bodies "127.0.0.1:$server_port" local.big "$1")
+        echo "window $1: $out"
+        sed -n 's/^stored [0-9]* bodies in \([0-9]*\) ms.*/\1/p' <<< "$out"
+    }
+    echo "chosen bodies: local.big, $count articles of about $size bytes ($link)"
+    for r in $(seq 1 "$rounds"); do
+        if [ $((r % 2)) -eq 1 ]; then a=$(run_bodies 64); b=$(run_bodies 0); else b=$(run_bodies 0); a=$(run_bodies 64); fi
+        echo "$a" | head -1; echo "$b" | head -1
+        ours="${ours:-} $(tail -1 <<< "$a")"
+        theirs="${theirs:-} $(tail -1 <<< "$b")"
+    done
+    read -r omin omed omax <<< "$(spread "$ours")"
+    read -r smin smed smax <<< "$(spread "$theirs")"
+    echo "ahead:        median $omed ms (min $omin, max $omax) over $rounds rounds"
+    echo "one at a time: median $smed ms (min $smin, max $smax)"
+    awk -v a="$omed" -v b="$smed" 'BEGIN { printf "one at a time/ahead (medians) %.1f\n", b / a }'
+    exit 0
+fi
+
 ours=""
 theirs=""
 echo "group: local.big, $count articles of about $size bytes on INN 127.0.0.1:$NNTP_PORT ($link)"

@@ -311,4 +311,10 @@ void smtpLine(const Line& line);
 void pop3WriteFailed();
 void nntpWriteFailed();
 
+// News (nntp.cpp): why a message id cannot follow "BODY ", or null.
+const char* checkMessageId(std::string_view messageId);
+// News commands sent ahead (nntpahead.cpp): the reply being answered is
+// done; the owed replies behind it, if any, are held for the caller.
+void nntpAheadAnswered();
+
 }  // namespace netwire::engine

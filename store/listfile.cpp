@@ -309,8 +309,10 @@ int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::s
         if (hasBody) detail::moveResolved(bodyFile, body);
         ok = false;
     }
-    if (ok && detail::appendToList(headerFile, bodyFile, util::listPath(directory), util::countPath(directory),
-                                   status, true) != 1) {
+    // Without a body the record's size needs no look-up of a name that is
+    // not there (which would read the whole folder).
+    if (ok && detail::appendToList(headerFile, hasBody ? bodyFile : std::string(), util::listPath(directory),
+                                   util::countPath(directory), status, true) != 1) {
         detail::moveResolved(headerFile, head);
         if (hasBody) detail::moveResolved(bodyFile, body);
         ok = false;
@@ -334,6 +336,24 @@ int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::s
     journal::end();
     if (ok) headerName = header;
     return ok ? 1 : 0;
+}
+
+int FileRetrievedBody(std::string_view bodyPath, std::string_view folder, std::string_view headerName) {
+    const std::string body = platform::resolvePath(bodyPath);
+    const std::string directory = detail::resolvedFolder(folder);
+    if (!util::isPlainName(headerName) || !platform::fileExists(body)) return 0;
+    const std::string bodyName = util::withLastChar(std::string(headerName), 'b');
+    // The listing FileRetrieved keeps for the folder stays in step, so the
+    // next article filed does not read the folder again.
+    detail::DirectoryEntries& entries = filedFolderEntries(directory);
+    if (!entries.find(bodyName).empty()) return 0;
+    if (!detail::moveResolved(body, entries.fresh(bodyName))) {
+        g_filedInto.entries.reset();
+        return 0;
+    }
+    entries.added(bodyName);
+    restampFiledFolder();
+    return 1;
 }
 
 int UpdatePrevStatus(std::string_view listPath, char status) {

@@ -384,6 +384,13 @@ int RecoverStore(std::string_view dataDirectory, std::string& report);
 int FileRetrieved(std::string_view numberFile, std::string_view headPath, std::string_view bodyPath,
                   std::string_view folder, char status, std::string& headerName);
 
+// Moves bodyPath ("body.tmp") into folder as the body of the item whose
+// header headerName ("N0000042.omh") FileRetrieved filed there, for a body
+// fetched after its header. 1 when moved; 0 when there is no such file, the
+// name is not an item's, the body's name is already taken in the folder
+// (never replaced) or the file cannot be moved (it stays where it was).
+int FileRetrievedBody(std::string_view bodyPath, std::string_view folder, std::string_view headerName);
+
 // Files delivered items out of the outbox in one step: selection as for
 // MoveItems (selection[0] = n, then n rows in sortType order, replaced by
 // their ordinals), destinations[i] the folder of row selection[i + 1]

@@ -12,19 +12,6 @@
 
 namespace transfer {
 
-namespace {
-
-bool pathTaken(const std::string& path) { return platform::fileExists(path) || platform::directoryExists(path); }
-
-// Moves a temporary file to a name nothing holds yet; never replaces a file.
-bool moveToFreeName(const std::string& from, const std::string& to) {
-    if (pathTaken(to)) return false;
-    if (platform::renameNoReplace(from, to)) return true;
-    return platform::copyFileReplace(from, to) && platform::deleteFile(from);
-}
-
-}  // namespace
-
 std::string newsgroupFolder(const Transfers& transfers, std::string_view group) {
     std::string home;
     if (torvakit::GetHomeDir(group, transfers.dataPath(kSubscriptionFile), home) != 1 || home.size() < 2) return {};
@@ -84,7 +71,7 @@ void NewsRetrieval::onCompletion(uintptr_t wParam) {
         if (wParam == 0) {
             // Without its body in place the item stays "O" and its body can
             // be fetched later; nothing is replaced.
-            if (moveToFreeName(m_transfers.dataPath(kBodyTemp), m_bodyPath))
+            if (torvakit::FileRetrievedBody(m_transfers.dataPath(kBodyTemp), m_folder, m_headerName) == 1)
                 torvakit::UpdatePrevStatus(m_folder + std::string(kListName), kUnreadStatus);
         }
         afterArticle();
@@ -177,7 +164,7 @@ void NewsRetrieval::fetchAhead(int32_t article) {
 void NewsRetrieval::onAheadHeader(bool fetched) {
     m_headerFiled = false;
     if (fetched) {
-        if (!fileHead(m_bodyPath)) {
+        if (!fileHead(m_headerName)) {
             m_transfers.cancel(false);
             m_transfers.host().information(std::string(kCannotFileArticle));
             return;
@@ -201,7 +188,7 @@ void NewsRetrieval::onAheadHeader(bool fetched) {
 void NewsRetrieval::onAheadBody(bool fetched) {
     const std::string body = m_transfers.dataPath(kBodyTemp);
     if (fetched && m_headerFiled) {
-        if (moveToFreeName(body, m_bodyPath))
+        if (torvakit::FileRetrievedBody(body, m_folder, m_headerName) == 1)
             torvakit::UpdatePrevStatus(m_folder + std::string(kListName), kUnreadStatus);
     } else if (fetched) {
         platform::deleteFile(body);  // the body of a header the server refused
@@ -218,7 +205,7 @@ void NewsRetrieval::afterAheadArticle() {
 
 void NewsRetrieval::fileHeader(bool fetched) {
     if (fetched) {
-        if (!fileHead(m_bodyPath)) {
+        if (!fileHead(m_headerName)) {
             // The mark stays before this article: the next run fetches it again.
             m_transfers.cancel(false);
             m_transfers.host().information(std::string(kCannotFileArticle));
@@ -253,7 +240,7 @@ void NewsRetrieval::writeMark(uint32_t next) {
     torvakit::setarticlen(m_group, m_transfers.dataPath(kSubscriptionFile), next);
 }
 
-bool NewsRetrieval::fileHead(std::string& bodyPath) {
+bool NewsRetrieval::fileHead(std::string& headerName) {
     const Transfers& t = m_transfers;
     const std::string head = t.dataPath(kHeaderTemp);
     if (!platform::fileExists(head)) return false;
@@ -264,12 +251,8 @@ bool NewsRetrieval::fileHead(std::string& bodyPath) {
     platform::deleteFile(body);
     // One journaled store step: the number, the move and the record; it
     // never files over another item.
-    std::string headerName;
-    if (torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, body, m_folder, kHeaderOnlyStatus, headerName) != 1)
-        return false;
-    bodyPath = m_folder + headerName;
-    bodyPath.back() = 'b';
-    return true;
+    return torvakit::FileRetrieved(t.dataPath(kItemNumberFile), head, body, m_folder, kHeaderOnlyStatus,
+                                   headerName) == 1;
 }
 
 void NewsRetrieval::endGroup(bool nothingNew) {

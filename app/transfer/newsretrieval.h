@@ -138,7 +138,7 @@ private:
     void afterArticle();
     void endGroup(bool nothingNew);
     void finish(bool nothingNew);
-    bool fileHead(std::string& bodyPath);
+    bool fileHead(std::string& headerName);
     void writeMark(uint32_t next);
     void post();
 
@@ -152,7 +152,7 @@ private:
     int m_groupIndex = 0;
     std::string m_group;
     std::string m_folder;  // ends in "/"
-    std::string m_bodyPath;
+    std::string m_headerName;  // the item filed last ("N0000042.omh"); its body follows
     int32_t m_articleCount = 0;
     int32_t m_first = 0;
     int32_t m_groupFirst = 0;     // the first number GROUP gave

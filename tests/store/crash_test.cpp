@@ -527,6 +527,33 @@ TEST_F(Crash, FilingSeesChangesBetweenFilings) {
     EXPECT_EQ(readFile("in/n.cnt"), "4\r\n");
 }
 
+// A news header is filed alone and its body follows: the body takes the
+// item's name, never a name already there in any spelling, and is moved
+// only for an item's name.
+TEST_F(Crash, BodyFiledAfterItsHeader) {
+    makeItems("in", 0, 2);
+    writeFile("omail.dat", "2\r\n");
+    writeFile("head.tmp", headerText("news@test"));
+    std::string name;
+    ASSERT_EQ(FileRetrieved("omail.dat", "head.tmp", "body.tmp", "in\\", 'O', name), 1);
+    EXPECT_NE(readFile("in/n.lst").find("N0000002.omh\r\nO\r\n"), std::string::npos);
+    writeFile("body.tmp", "late body\r\n");
+    EXPECT_EQ(FileRetrievedBody("body.tmp", "in\\", "../N0000002.omh"), 0);
+    EXPECT_EQ(FileRetrievedBody("body.tmp", "in\\", "N0000001.omh"), 0);
+    EXPECT_EQ(readFile("in/N0000001.omb"), "body\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    writeFile("in/n0000002.OMB", "foreign\r\n");
+    EXPECT_EQ(FileRetrievedBody("body.tmp", "in\\", name), 0);
+    EXPECT_EQ(readFile("in/n0000002.OMB"), "foreign\r\n");
+    EXPECT_EQ(readFile("body.tmp"), "late body\r\n");
+    fs::remove("in/n0000002.OMB");
+    EXPECT_EQ(FileRetrievedBody("body.tmp", "in\\", name), 1);
+    EXPECT_EQ(readFile("in/N0000002.omb"), "late body\r\n");
+    EXPECT_FALSE(fs::exists("body.tmp"));
+    EXPECT_EQ(FileRetrievedBody("body.tmp", "in\\", name), 0);
+    EXPECT_EQ(readFile("in/n.cnt"), "3\r\n");
+}
+
 // Delivered items leave the outbox for their own destinations with their
 // status, and a data directory without a journal is left as it is.
 TEST_F(Crash, DeliveredItemsAndAnUntouchedStore) {

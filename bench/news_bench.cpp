@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     if ((argc == 4 || argc == 5) && std::string(argv[1]) == "retrieve")
         return retrieveOnce(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : transfer::kNewsAheadWindow);
     if ((argc == 4 || argc == 5) && std::string(argv[1]) == "bodies")
-        return bodiesOnce(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : transfer::kNewsAheadWindow);
+        return bodiesOnce(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : transfer::kNewsBodiesWindow);
     if (argc == 4 && std::string(argv[1]) == "grouplist") return groupList(argc, argv);
     std::fprintf(stderr, "usage: news_bench retrieve|bodies HOST:PORT GROUP [WINDOW] | grouplist HOST:PORT NAME\n");
     return 2;

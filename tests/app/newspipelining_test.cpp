@@ -332,7 +332,7 @@ TEST(NewsPipelining, ChosenBodiesAskedAheadStoreWhatOneAtATimeStores) {
         for (auto step : {S::C(bodiesById(1, 4)), S::S(body(1) + kUnknownId + body(3) + body(4)),
                           S::C("BODY 2\r\n"), S::S(body(2)), S::C("QUIT\r\n")})
             script.push_back(step);
-        Outcome out = chosenBodies(script, options, transfer::kNewsAheadWindow);
+        Outcome out = chosenBodies(script, options, transfer::kNewsBodiesWindow);
         EXPECT_EQ(out.received, out.expected);
         EXPECT_EQ(out.files, reference.files);
         EXPECT_EQ(out.boxes, reference.boxes);
@@ -345,7 +345,7 @@ TEST(NewsPipelining, AServerClosingAmongChosenBodiesKeepsTheStoredOnesAndTheRest
     script.push_back(S::C(bodiesById(1, 4)));
     script.push_back(S::S(body(1) + "222 2 " + id(2) + " body\r\nBody 2, cut sh"));
     script.push_back(S::Close());
-    Outcome out = chosenBodies(script, {}, transfer::kNewsAheadWindow);
+    Outcome out = chosenBodies(script, {}, transfer::kNewsBodiesWindow);
     EXPECT_EQ(out.received, out.expected);
     EXPECT_EQ(out.files.at("N0000000.omb"), "Body 1\r\n.dotted\r\n");
     for (const char* name : {"N0000001.omb", "N0000002.omb", "N0000003.omb"}) EXPECT_FALSE(out.files.count(name)) << name;

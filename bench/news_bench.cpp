@@ -69,6 +69,10 @@ std::string freshDirectory(const char* suffix) {
 // The main window as the news machine sees it: one group, shown.
 class BenchWindow : public transfer::Host, public transfer::NewsHost {
 public:
+    BenchWindow(const char* host, std::string name) : group(std::move(name)) {
+        general.nntp = host;
+        general.hlimit = 1000000;
+    }
     omail::GeneralSettings general;
     omail::FolderOptions options;
     std::string group, result, dataDir;
@@ -95,57 +99,63 @@ public:
     std::string shownFolder() override { return {}; }
 };
 
-int retrieveOnce(const char* host, const char* group, int aheadWindow) {
-    const std::string dir = freshDirectory("-retrieve");
+// Group subscribed in the current (fresh) data directory.
+std::string subscribed(const char* group) {
     std::string name = group;
     torvakit::AddSub("subscr.dat", "SUBSCR.LST", "SUBSCR.IDX", name);
+    return name;
+}
+
+// One group in a fresh data directory and the news machine over it.
+struct NewsRun {
+    NewsRun(const char* suffix, const char* host, const char* group)
+        : dir(freshDirectory(suffix)), window(host, subscribed(group)), transfers(window, dir), news(transfers, window) {}
+    void untilIdle() {
+        loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 600000);
+    }
+    std::string folder() const { return transfer::newsgroupFolder(transfers, window.group); }
+
+    std::string dir;
     platform::PollLoop loop;
     BenchWindow window;
-    window.general.nntp = host;
-    window.general.hlimit = 1000000;
-    window.group = name;
-    transfer::Transfers transfers(window, dir);
-    transfer::NewsTransfers news(transfers, window);
-    news.news().setAheadWindow(aheadWindow);
+    transfer::Transfers transfers;
+    transfer::NewsTransfers news;
+};
+
+int retrieveOnce(const char* host, const char* group, int aheadWindow) {
+    NewsRun run("-retrieve", host, group);
+    run.news.news().setAheadWindow(aheadWindow);
     const auto start = Clock::now();
-    news.headersAndBodies();
-    loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 600000);
+    run.news.headersAndBodies();
+    run.untilIdle();
     const double ms = msSince(start);
     uint32_t filed = 0;
-    torvakit::GetFile(transfer::newsgroupFolder(transfers, name) + "n.cnt", filed);
-    std::printf("filed %u in %.0f ms (%s)\n", filed, ms, window.result.c_str());
-    loop.runFor(50);
+    torvakit::GetFile(run.folder() + "n.cnt", filed);
+    std::printf("filed %u in %.0f ms (%s)\n", filed, ms, run.window.result.c_str());
+    run.loop.runFor(50);
     return filed > 0 ? 0 : 1;
 }
 
 int bodiesOnce(const char* host, const char* group, int aheadWindow) {
-    const std::string dir = freshDirectory("-bodies");
-    std::string name = group;
-    torvakit::AddSub("subscr.dat", "SUBSCR.LST", "SUBSCR.IDX", name);
-    platform::PollLoop loop;
-    BenchWindow window;
-    window.general.nntp = host;
-    window.general.hlimit = 1000000;
-    window.group = name;
-    transfer::Transfers transfers(window, dir);
-    transfer::NewsTransfers news(transfers, window);
-    news.headers();
-    loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 600000);
-    const std::string folder = transfer::newsgroupFolder(transfers, name);
+    NewsRun run("-bodies", host, group);
+    run.news.headers();
+    run.untilIdle();
+    const std::string folder = run.folder();
     uint32_t filed = 0;
     torvakit::GetFile(folder + "n.cnt", filed);
     torvakit::SortList(folder + "n.lst", 7);
-    window.rows = static_cast<int>(filed);
-    for (int row = 0; row < window.rows; ++row) torvakit::SetListStatus(folder, row, 7, transfer::kSelectedStatus);
-    loop.runFor(50);
-    news.bodies().setAheadWindow(aheadWindow);
+    run.window.rows = static_cast<int>(filed);
+    for (int row = 0; row < run.window.rows; ++row)
+        torvakit::SetListStatus(folder, row, 7, transfer::kSelectedStatus);
+    run.loop.runFor(50);
+    run.news.bodies().setAheadWindow(aheadWindow);
     const auto start = Clock::now();
-    news.bodies().start(false, false);
-    loop.runUntil([&] { return transfers.transferState == transfer::kIdle; }, 600000);
+    run.news.bodies().start(false, false);
+    run.untilIdle();
     const double ms = msSince(start);
-    std::printf("stored %d bodies in %.0f ms (%s)\n", news.bodies().total(), ms, window.result.c_str());
-    loop.runFor(50);
-    return news.bodies().total() > 0 ? 0 : 1;
+    std::printf("stored %d bodies in %.0f ms (%s)\n", run.news.bodies().total(), ms, run.window.result.c_str());
+    run.loop.runFor(50);
+    return run.news.bodies().total() > 0 ? 0 : 1;
 }
 
 class ListHost : public news::GroupListHost {

@@ -96,6 +96,21 @@ run_slrnpull() {
 spread() { tr ' ' '\n' <<< "$1" | grep . | sort -n | awk '{ v[NR] = $1 } END {
     m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%d %.0f %d", v[1], m, v[NR] }'; }
 
+# The medians and spread of $ours and $theirs, named A and B, the ratio of
+# the medians and the ratio round by round (the runs of a round are paired).
+summary() {  # A B
+    local omin omed omax smin smed smax
+    read -r omin omed omax <<< "$(spread "$ours")"
+    read -r smin smed smax <<< "$(spread "$theirs")"
+    echo "$1: median $omed ms (min $omin, max $omax) over $rounds rounds"
+    echo "$2: median $smed ms (min $smin, max $smax)"
+    paste -d' ' <(tr ' ' '\n' <<< "$theirs" | grep .) <(tr ' ' '\n' <<< "$ours" | grep .) |
+        awk '{ printf "%.4f\n", $1 / $2 }' | sort -n |
+        awk -v a="$1" -v b="$2" -v om="$omed" -v sm="$smed" '{ r[NR] = $1 } END {
+            m = NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2
+            printf "%s/%s (medians) %.1f; round by round median %.1f, %.1f to %.1f\n", b, a, sm / om, m, r[1], r[NR] }'
+}
+
 # BODIES=1: instead of slrnpull, our chosen-bodies pass over every row
 # (headers fetched first, not timed), asked ahead against one at a time.
 if [ -n "${BODIES:-}" ]; then
@@ -112,11 +127,7 @@ if [ -n "${BODIES:-}" ]; then
         ours="${ours:-} $(tail -1 <<< "$a")"
         theirs="${theirs:-} $(tail -1 <<< "$b")"
     done
-    read -r omin omed omax <<< "$(spread "$ours")"
-    read -r smin smed smax <<< "$(spread "$theirs")"
-    echo "ahead:        median $omed ms (min $omin, max $omax) over $rounds rounds"
-    echo "one at a time: median $smed ms (min $smin, max $smax)"
-    awk -v a="$omed" -v b="$smed" 'BEGIN { printf "one at a time/ahead (medians) %.1f\n", b / a }'
+    summary "ahead" "one at a time"
     exit 0
 fi
 
@@ -126,8 +137,4 @@ echo "group: local.big, $count articles of about $size bytes on INN 127.0.0.1:$N
 for r in $(seq 1 "$rounds"); do
     if [ $((r % 2)) -eq 1 ]; then run_ours; run_slrnpull; else run_slrnpull; run_ours; fi
 done
-read -r omin omed omax <<< "$(spread "$ours")"
-read -r smin smed smax <<< "$(spread "$theirs")"
-echo "omail:    median $omed ms (min $omin, max $omax) over $rounds rounds"
-echo "slrnpull: median $smed ms (min $smin, max $smax)"
-awk -v a="$omed" -v b="$smed" 'BEGIN { printf "slrnpull/omail (medians) %.1f; omail/slrnpull %.3f\n", b / a, a / b }'
+summary omail slrnpull

@@ -55,6 +55,12 @@ size_t g_position = 0;
 bool g_grouped = false;
 std::string g_pendingNext;
 std::string g_aheadHeader;
+// The server takes commands sent ahead within one message's transaction
+// only: dovecot's submission server (2.3.19) aborts the connection when
+// the next message's MAIL and RCPT arrive before the reply to the text
+// before them, with DATA and with BDAT alike, though it announces
+// PIPELINING. Its messages then go one transaction at a time.
+bool g_oneTransaction = false;
 
 // What the EHLO reply offered.
 struct Offer {
@@ -455,6 +461,11 @@ void smtpLine(const Line& line) {
         g_pendingNext.clear();
         g_aheadHeader.clear();
         resetChunks();
+        {
+            std::string greeting(line.text, static_cast<size_t>(line.length));
+            torvakit::stringlower(greeting);
+            g_oneTransaction = greeting.find("dovecot") != std::string::npos;
+        }
         if (c.security == kSecurityNone && c.user.empty() && !c.smtpPipelining) {
             c.step = kStepHelo;
             queueText(kHelo);
@@ -576,7 +587,7 @@ int SendMailItemAhead(uint32_t completionMessage, std::string_view headerFile, s
     ItemHeader item;
     if (!prepareItem(headerFile, bodyFile, signatureFile, item)) return 0;
     g_grouped = true;
-    g_pendingNext = std::string(nextHeaderFile);
+    g_pendingNext = g_oneTransaction ? std::string() : std::string(nextHeaderFile);
     beginCommand(completionMessage, kStepMailFrom,
                  formatText(TextKind::SmtpProgress, "sending message %s", item.messageId.c_str()));
     if (c.held) {
@@ -622,7 +633,7 @@ int SendMailItemsAhead(uint32_t completionMessage, std::span<const OutboxItem> i
         messageId = item.messageId;
     }
     g_signature = std::string(signatureFile);
-    g_window = std::clamp(window, 1, kMaxAhead);
+    g_window = g_oneTransaction ? 1 : std::clamp(window, 1, kMaxAhead);
     const size_t from = std::min(g_flights.size(), items.size());
     const size_t to = std::max(from, std::min(items.size(), static_cast<size_t>(g_window)));
     g_upcoming.assign(items.begin() + static_cast<std::ptrdiff_t>(from), items.begin() + static_cast<std::ptrdiff_t>(to));

@@ -113,6 +113,50 @@ EOF
     wait_greeting "$SMTP_PORT" "220" smtpd
 }
 
+# LAB_SUBMISSION=1: dovecot's submission server on SUBMISSION_PORT (plain,
+# AUTH PLAIN or LOGIN with POP3_USER and POP3_PASS), announcing PIPELINING
+# and CHUNKING, and relaying everything to the lab's OpenSMTPD: a real
+# server for sending with BDAT, whose mail lands in SMTP_MAILDIR.
+setup_submission() {
+    local d=$LAB/submission
+    mkdir -p "$d/run" "$d/state" "$d/home/Maildir/cur" "$d/home/Maildir/new" "$d/home/Maildir/tmp"
+    SUBMISSION_PORT=${SUBMISSION_PORT:-$(free_port)}
+    cat > "$d/dovecot.conf" <<EOF
+base_dir = $d/run
+state_dir = $d/state
+log_path = $d/dovecot.log
+protocols = submission
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+auth_failure_delay = 0
+hostname = submit.lab.test
+mail_location = maildir:~/Maildir
+submission_relay_host = 127.0.0.1
+submission_relay_port = $SMTP_PORT
+submission_relay_trusted = yes
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN $d/users
+}
+userdb {
+  driver = passwd-file
+  args = $d/users
+}
+service submission-login {
+  inet_listener submission {
+    address = 127.0.0.1
+    port = $SUBMISSION_PORT
+  }
+}
+EOF
+    echo "$POP3_USER:{PLAIN}$POP3_PASS:$MAIL_UID:$MAIL_UID::$d/home" > "$d/users"
+    chown -R "$MAIL_UID:$MAIL_UID" "$d/home"
+    setsid dovecot -F -c "$d/dovecot.conf" > "$d/stdout.log" 2>&1 < /dev/null &
+    wait_greeting "$SUBMISSION_PORT" "220" "dovecot submission"
+}
+
 # Copies the certificate and key where the servers can read them.
 setup_tls() {
     [ -n "${LAB_TLS_CERT:-}" ] || return 0
@@ -309,6 +353,7 @@ start() {
     case " $WITHOUT " in *" pop3 "*) ;; *) setup_pop3 ;; esac
     case " $WITHOUT " in *" smtp "*) ;; *) setup_smtp ;; esac
     case " $WITHOUT " in *" nntp "*) ;; *) setup_nntp ;; esac
+    [ "${LAB_SUBMISSION:-}" != 1 ] || setup_submission
     cat > "$LAB/lab.env" <<EOF
 POP3_PORT=$POP3_PORT
 SMTP_PORT=$SMTP_PORT
@@ -323,6 +368,7 @@ EOF
         printf 'POP3S_PORT=%s\nSUBMIT_PORT=%s\nSMTPS_PORT=%s\nNNTPS_PORT=%s\nSMTP_TLS_MAILDIR=%s\n' \
             "$POP3S_PORT" "$SUBMIT_PORT" "$SMTPS_PORT" "$NNTPS_PORT" "$LAB/smtp/tls-Maildir" >> "$LAB/lab.env"
     fi
+    [ -z "${SUBMISSION_PORT:-}" ] || echo "SUBMISSION_PORT=$SUBMISSION_PORT" >> "$LAB/lab.env"
     chmod 644 "$LAB/lab.env"
     echo "lab: POP3 $POP3_PORT, SMTP $SMTP_PORT, NNTP $NNTP_PORT in $LAB"
 }
@@ -346,6 +392,11 @@ stop() {
     done
     if [ -f "$LAB/nntp/run/nnrpd-tls.pid" ]; then
         pid=$(cat "$LAB/nntp/run/nnrpd-tls.pid")
+        kill -TERM "$pid" 2>/dev/null || true
+        wait_gone "$pid"
+    fi
+    if [ -f "$LAB/submission/run/master.pid" ]; then
+        pid=$(cat "$LAB/submission/run/master.pid")
         kill -TERM "$pid" 2>/dev/null || true
         wait_gone "$pid"
     fi

@@ -2,7 +2,9 @@
 // and NNTP server (INN), started once for the program through scripts/lab:
 // the bytes each mailbox receives, filing into "sent" and personal folders,
 // deliver all, cancel part-way, a refused recipient, and reading a posted
-// article back from the news server.
+// article back from the news server; and with commands sent ahead, the
+// same bytes as one command at a time, also through dovecot's submission
+// server, which takes BDAT.
 #include "transfer/delivery.h"
 #include "transfer/transfer.h"
 
@@ -46,6 +48,8 @@ public:
     std::string env(const std::string& key) const { return m_env.count(key) ? m_env.at(key) : std::string(); }
     std::string smtp() const { return "127.0.0.1:" + env("SMTP_PORT"); }
     std::string nntp() const { return "127.0.0.1:" + env("NNTP_PORT"); }
+    std::string submission() const { return env("SUBMISSION_PORT"); }
+    std::string serverLog(const std::string& name) const { return readFile(m_dir + "/" + name); }
     std::string mailbox() const { return env("SMTP_MAILDIR") + "/new"; }
     void clearMailbox() const {
         std::error_code ignored;
@@ -76,7 +80,9 @@ private:
             return;
         }
         m_started = true;
-        if (!run("start", "LAB_WITHOUT=pop3 ")) {
+        // dovecot's submission server, where installed, relays to OpenSMTPD.
+        const bool submission = fs::exists("/usr/lib/dovecot/submission");
+        if (!run("start", submission ? "LAB_WITHOUT=pop3 LAB_SUBMISSION=1 " : "LAB_WITHOUT=pop3 ")) {
             m_why = "the lab did not start: " + readFile(m_dir + ".log");
             return;
         }
@@ -147,6 +153,34 @@ std::string fetchArticle(const std::string& port, const std::string& messageId) 
     readUntil("\r\n");
     if (received.rfind("220", 0) == 0) readUntil("\r\n.\r\n");
     ::send(fd, "QUIT\r\n", 6, 0);
+    ::close(fd);
+    return received;
+}
+
+// The EHLO reply of the server on port.
+std::string ehloReply(const std::string& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string received;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        auto readUntil = [&](const std::string& end) {
+            char buf[4096];
+            while (received.find(end) == std::string::npos) {
+                ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                received.append(buf, static_cast<size_t>(n));
+            }
+        };
+        readUntil("\r\n");
+        received.clear();
+        ::send(fd, "EHLO lab.test\r\n", 15, 0);
+        readUntil("\r\n250 ");
+        readUntil("\r\n");
+        ::send(fd, "QUIT\r\n", 6, 0);
+    }
     ::close(fd);
     return received;
 }
@@ -293,6 +327,8 @@ TEST_F(DeliveryTest, SentMailGoesToThePersonalFolderNamedInTheUsersOwnFrom) {
 // smtppipe asks with EHLO; this server announces no PIPELINING (and refuses
 // commands sent ahead), so the items must go one command at a time and
 // arrive exactly as they do after HELO.
+// Sent ahead, and through a submission server with BDAT, every mailbox
+// gets what one command at a time delivers, byte for byte.
 TEST_F(DeliveryTest, WithSmtppipeTheServerReceivesWhatTheLockStepRunDelivers) {
     compose("Ann <ann@one.test>, bob@two.test", "a two", "first\r\n.dot line\r\n", 1, "cat@three.test");
     compose("dan@one.test", "b one", std::string(30000, 'x') + "\r\n..\r\nend\r\n");
@@ -300,6 +336,10 @@ TEST_F(DeliveryTest, WithSmtppipeTheServerReceivesWhatTheLockStepRunDelivers) {
     fs::copy("OUT", "OUT.keep", fs::copy_options::recursive);
     fs::copy("SENT", "SENT.keep", fs::copy_options::recursive);
     auto deliverOnce = [&] {
+        for (const char* folder : {"OUT", "SENT"}) {
+            fs::remove_all(folder);
+            fs::copy(std::string(folder) + ".keep", folder, fs::copy_options::recursive);
+        }
         Lab::instance().clearMailbox();
         host.boxes.clear();
         delivery.start(transfer::DeliveryKind::Mail);
@@ -307,9 +347,10 @@ TEST_F(DeliveryTest, WithSmtppipeTheServerReceivesWhatTheLockStepRunDelivers) {
         EXPECT_EQ(host.boxes, std::vector<std::string>{"3 messages sent"});
         EXPECT_TRUE(mailArrived(5));
         EXPECT_EQ(count("OUT"), 0u);
+        EXPECT_EQ(count("SENT"), 3u);
         std::vector<std::string> texts;
         for (const std::string& stored : Lab::instance().delivered()) {
-            const size_t ours = stored.find("\nTo: ");  // behind the server's own lines
+            const size_t ours = stored.find("\nTo: ");  // behind the servers' own lines
             EXPECT_NE(ours, std::string::npos) << stored;
             if (ours != std::string::npos) texts.push_back(stored.substr(ours));
         }
@@ -317,15 +358,15 @@ TEST_F(DeliveryTest, WithSmtppipeTheServerReceivesWhatTheLockStepRunDelivers) {
         return texts;
     };
     const std::vector<std::string> lockStep = deliverOnce();
-    for (const char* folder : {"OUT", "SENT"}) {
-        fs::remove_all(folder);
-        fs::copy(std::string(folder) + ".keep", folder, fs::copy_options::recursive);
-    }
+    EXPECT_EQ(lockStep.size(), 5u);
     host.general.smtppipe = 1;
-    const std::vector<std::string> withSmtppipe = deliverOnce();
-    EXPECT_EQ(withSmtppipe.size(), 5u);
-    EXPECT_EQ(withSmtppipe, lockStep);
-    EXPECT_EQ(count("SENT"), 3u);
+    EXPECT_EQ(deliverOnce(), lockStep);
+    if (Lab::instance().submission().empty()) GTEST_SKIP() << "dovecot-submissiond is not installed";
+    ASSERT_NE(ehloReply(Lab::instance().submission()).find("CHUNKING"), std::string::npos);
+    host.general.smtp = "127.0.0.1:" + Lab::instance().submission();
+    host.general.smtpuser = Lab::instance().env("POP3_USER");
+    host.general.smtppass = Lab::instance().env("POP3_PASS");
+    EXPECT_EQ(deliverOnce(), lockStep) << Lab::instance().serverLog("submission/dovecot.log");
 }
 
 TEST_F(DeliveryTest, AnEmptyOutboxIsReportedWithoutConnecting) {
